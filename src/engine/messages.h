@@ -1,0 +1,129 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "storage/save_layout.h"
+#include "text/byte_string.h"
+
+namespace tarnwick {
+
+class UiMessageQueue;
+
+// Flag word carried by every URL from classification to fetch; 0 marks a failed entry.
+enum CrawlFlags : std::int32_t {
+  FollowLinks = 1,    // fetch as text and search it for links
+  SaveIfAtLeast = 2,  // save when the content length reaches the entry's threshold
+};
+
+// Messages between the worker and the window, in both directions.
+enum UiCode : std::int32_t {
+  StatusSearching = 47831,
+  StatusExamining = 47832,
+  StatusUrlAdded = 47833,
+  StatusDownloading = 47834,
+  StatusDownloaded = 47835,
+  StatusFinished = 47836,
+  ControlStart = 47840,
+  ControlStop = 47842,
+};
+
+// Messages inside the engine, on the worker thread.
+enum WorkCode : std::int32_t {
+  FetchRequest = 59964,
+  EntryDone = 59965,
+  EntryFailed = 59966,
+  PageFetched = 59967,
+  LinkFound = 59968,
+  AddEntry = 59969,
+  QuitCrawl = 59970,
+};
+
+// Copied by value into and out of a UiMessageQueue; the texts belong to the message.
+struct UiMessage {
+  std::int32_t code = 0;
+  ByteString text;
+  ByteString detail;
+  std::int32_t value1 = 0;
+  std::int32_t value2 = 0;
+};
+
+// Payload records of the work messages. A poster creates one, the queue owns it
+// while it waits, and the handler owns it once taken.
+struct WorkPayload {
+  virtual ~WorkPayload() = default;
+};
+
+struct FetchRequestPayload final : WorkPayload {
+  std::int32_t id = 0;
+  std::uint8_t depth = 0;
+  ByteString url;
+  ByteString referrer;
+  std::int32_t flags = 0;
+  std::uint32_t minSize = 0;
+};
+
+struct EntryDonePayload final : WorkPayload {
+  std::int32_t id = 0;
+  ByteString url;
+};
+
+struct EntryFailedPayload final : WorkPayload {
+  std::int32_t id = 0;
+};
+
+struct PageFetchedPayload final : WorkPayload {
+  std::int32_t id = 0;
+  std::uint8_t depth = 0;
+  ByteString url;
+  ByteString pageText;
+};
+
+struct LinkFoundPayload final : WorkPayload {
+  std::uint8_t depth = 0;
+  ByteString url;
+  std::int32_t parent = 0;
+};
+
+struct AddEntryPayload final : WorkPayload {
+  std::uint8_t depth = 0;
+  ByteString url;
+  std::int32_t parent = 0;
+  std::int32_t flags = 0;
+  std::int32_t done = 0;
+  std::uint32_t minSize = 0;
+};
+
+struct WorkMessage {
+  std::int32_t code = 0;
+  std::unique_ptr<WorkPayload> payload;
+
+  // The payload as the record its code names; the code decides the type.
+  template <typename Payload>
+  Payload& as() const {
+    return static_cast<Payload&>(*payload);
+  }
+};
+
+inline constexpr std::size_t kMaxDownloadRows = 9;
+
+// The settings of one run. The window fills it before the worker starts and leaves
+// it alone while the run is active; the worker only reads it.
+struct CrawlJob {
+  std::uint8_t maxDepth = 0;
+  ByteString startUrl;
+  std::array<std::int32_t, kMaxDownloadRows> rowCategory{};
+  std::array<std::int32_t, kMaxDownloadRows> rowFlags{};
+  std::array<std::uint32_t, kMaxDownloadRows> rowMinSize{};
+  std::uint32_t rowCount = 0;
+  SaveLayout saveLayout = SaveLayout::Tree;
+  UiMessageQueue* statusQueue = nullptr;
+  UiMessageQueue* controlQueue = nullptr;
+  // Set by the owner (any thread) to end a running transfer at its next read, without
+  // retries; used when the program ends in the middle of a download. May stay null.
+  const std::atomic<bool>* abortTransfer = nullptr;
+};
+
+}  // namespace tarnwick

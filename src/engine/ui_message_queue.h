@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "engine/messages.h"
+
+namespace tarnwick {
+
+// Lock-free ring of 65,536 UiMessages between exactly one producer thread and one
+// consumer thread. Holds at most 65,535 messages; a push to a full ring is discarded.
+// Only the producer writes the slots and writeIndex, only the consumer readIndex;
+// each side publishes its index with release and reads the other's with acquire.
+class UiMessageQueue {
+ public:
+  static constexpr std::uint32_t kCapacity = 65536;
+
+  UiMessageQueue();  // allocates every slot; throws std::bad_alloc when it cannot
+  UiMessageQueue(const UiMessageQueue&) = delete;
+  UiMessageQueue& operator=(const UiMessageQueue&) = delete;
+
+  // Producer side. Returns false when the message was discarded because the ring is full.
+  bool push(const UiMessage& message);
+  // Producer side: waits (yielding) until there is room; for the one message that must
+  // never be lost, the end of a run.
+  void pushWaiting(const UiMessage& message);
+  // Consumer side. False when empty.
+  bool pop(UiMessage& out);
+
+ private:
+  std::vector<UiMessage> slots_;
+  alignas(64) std::atomic<std::uint32_t> readIndex_{0};
+  alignas(64) std::atomic<std::uint32_t> writeIndex_{0};
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/messages.h"
+
+namespace tarnwick {
+
+// The engine's own ring of 262,144 work messages; used by the worker thread alone.
+// Holds at most 262,143 messages. A message offered to a full ring is discarded with
+// its payload. Link traffic (LinkFound, AddEntry) is discarded already when fewer than
+// kProtocolReserve slots are free, so the fetch protocol always finds room.
+class WorkQueue {
+ public:
+  static constexpr std::uint32_t kCapacity = 262144;
+  static constexpr std::uint32_t kProtocolReserve = 1024;
+
+  WorkQueue();  // allocates every slot; throws std::bad_alloc when it cannot
+  WorkQueue(const WorkQueue&) = delete;
+  WorkQueue& operator=(const WorkQueue&) = delete;
+
+  // Takes ownership of `payload`; returns false when the message was discarded.
+  bool post(std::int32_t code, std::unique_ptr<WorkPayload> payload = nullptr);
+  // Moves the oldest message out; false when empty.
+  bool take(WorkMessage& out);
+  std::uint32_t size() const;
+
+ private:
+  std::vector<WorkMessage> slots_;
+  std::uint32_t readIndex_ = 0;
+  std::uint32_t writeIndex_ = 0;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "text/byte_string.h"
+
+namespace tarnwick {
+
+// Time of day and short pauses. Safe to use from any thread; never fails.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // The current local date as "%Y%m%d", such as "20050314".
+  virtual ByteString todayYmd() = 0;
+  // Blocks the calling thread for `duration`.
+  virtual void pause(std::chrono::milliseconds duration) = 0;
+};
+
+std::unique_ptr<Clock> makeSystemClock();
+
+}  // namespace tarnwick

@@ -1,0 +1,39 @@
+#include "support/temp_dir.h"
+
+#include <stdlib.h>
+
+#include <string>
+#include <system_error>
+
+namespace tarnwick::testing {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "mkdtemp");
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Tests may leave read-only folders behind; make them writable before removing.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+  }
+  std::filesystem::remove_all(path_, ignored);
+}
+
+ScopedCurrentDirectory::ScopedCurrentDirectory(const std::filesystem::path& path)
+    : previous_(std::filesystem::current_path()) {
+  std::filesystem::current_path(path);
+}
+
+ScopedCurrentDirectory::~ScopedCurrentDirectory() {
+  std::error_code ignored;
+  std::filesystem::current_path(previous_, ignored);
+}
+
+}  // namespace tarnwick::testing
