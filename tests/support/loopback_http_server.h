@@ -1,0 +1,112 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarnwick::testing {
+
+// How a scripted body is delimited on the wire.
+enum class BodyFraming {
+  ContentLength,   // "Content-Length: n" and the body
+  CloseDelimited,  // no length; the connection closes after the body
+  Chunked,         // "Transfer-Encoding: chunked"
+};
+
+// One response the server sends for a path. Every response carries "Connection: close".
+struct ScriptedResponse {
+  int status = 200;
+  std::vector<std::string> headers;  // extra header lines such as "Location: /x"
+  std::string body;
+  BodyFraming framing = BodyFraming::ContentLength;
+  // Sends only the first `bytes` of the framed body (headers announce the whole body),
+  // then closes the connection, or with `stall` holds it open until the server releases
+  // stalled responses or is destroyed.
+  struct Truncation {
+    std::size_t bytes = 0;
+    bool stall = false;
+  };
+  std::optional<Truncation> truncation;
+  // Sent verbatim instead of a formed response, for malformed replies.
+  std::optional<std::string> raw;
+
+  static ScriptedResponse ok(std::string body, BodyFraming framing = BodyFraming::ContentLength);
+  static ScriptedResponse withStatus(int status, std::string body = {});
+  static ScriptedResponse redirect(std::string location, int status = 302);
+  static ScriptedResponse cutOff(std::string body, std::size_t bytesSent);
+  static ScriptedResponse stalled(std::string body, std::size_t bytesSent);
+};
+
+// What the server saw of one request; absent headers are nullopt.
+struct LoggedRequest {
+  std::string method;
+  std::string path;  // the request target as sent, query included
+  std::optional<std::string> userAgent;
+  std::optional<std::string> referer;
+};
+
+// A small threaded HTTP/1.1 server on 127.0.0.1 (never any other address) and an
+// ephemeral port, scripted per path. Lookup order for a request: the response set for its
+// exact path, then the handler, then 404. HEAD gets the headers only. Every method is
+// thread-safe; destruction ends open connections, stalled ones included, promptly.
+class LoopbackHttpServer {
+ public:
+  // Returns the response for a path, or nullopt for 404.
+  using Handler = std::function<std::optional<ScriptedResponse>(const std::string& path)>;
+
+  LoopbackHttpServer();  // throws std::system_error when no socket can be bound
+  ~LoopbackHttpServer();
+  LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+  LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  // "http://127.0.0.1:<port>" followed by `path` (which starts with "/").
+  std::string url(const std::string& path) const;
+
+  void setResponse(const std::string& path, ScriptedResponse response);
+  // Serves each body with status 200 at its path, such as {"/index.html", "<a href=...>"}.
+  void serveFiles(const std::map<std::string, std::string>& files);
+  // Serves the files below `root`; a path ending in "/" serves its "index.html". Paths
+  // with ".." segments get 404.
+  void serveFolder(const std::filesystem::path& root);
+  void setHandler(Handler handler);
+
+  // Lets every stalled response close its connection now.
+  void releaseStalledResponses();
+  std::vector<LoggedRequest> requests() const;
+
+ private:
+  struct Connection;
+
+  void acceptLoop();
+  void serve(int socket);
+  ScriptedResponse responseFor(const std::string& path) const;
+  void holdStall();
+  void reapFinishedConnections();
+
+  int listenSocket_ = -1;
+  int wakeEvent_ = -1;  // readable once the server is shutting down
+  std::uint16_t port_ = 0;
+
+  mutable std::mutex mutex_;
+  std::condition_variable stallReleased_;
+  bool stopping_ = false;
+  std::uint64_t stallGeneration_ = 0;
+  std::map<std::string, ScriptedResponse> responses_;
+  Handler handler_;
+  std::vector<LoggedRequest> log_;
+  std::list<std::unique_ptr<Connection>> connections_;
+  std::thread acceptThread_;
+};
+
+}  // namespace tarnwick::testing
