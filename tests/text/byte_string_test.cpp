@@ -1,0 +1,142 @@
+#include "text/byte_string.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+namespace {
+
+// 0x81 and 0xE0 are lead bytes; 0x95 0x5C is a character whose trail byte is "\". An odd
+// run of lead-range bytes before a byte makes it a trail byte, an even run does not.
+TEST(ByteStringTest, FindMatchesOnlyAtCharacterStarts) {
+  struct Case {
+    std::string text, needle;
+    int start, expected;
+  };
+  const Case cases[] = {{"\x95\\x\\", "\\", 0, 3},
+                        {"\x81\"x\"", "\"", 0, 3},
+                        {"\x81/", "/", 0, -1},
+                        {"\x81href=href=", "href=", 0, 6},
+                        {"\xe0\xe0\xe0href=", "href=", 0, -1},
+                        {"\xe0\xe0href=", "href=", 0, 2},
+                        {"\x81\x81\x81\x81/x/", "/", 5, 6},
+                        {"ab\x81", "\x81", 0, 2},
+                        {"\x81xb", "b", 1, 2},
+                        {"abc", "c", -1, -1},
+                        {"abc", "", 3, 3}};
+  for (const auto& c : cases) {
+    const ByteString s(c.text);
+    EXPECT_EQ(s.find(c.needle, c.start), c.expected) << c.text << " / " << c.needle;
+    if (c.needle.size() == 1) {
+      EXPECT_EQ(s.find(c.needle[0], c.start), c.expected) << c.text;
+    }
+  }
+}
+
+TEST(ByteStringTest, FindOneOfAndFindLastSkipTrailBytes) {
+  struct Case {
+    std::string text;
+    int start, expectedOneOf, expectedLastSlash;
+  };
+  const Case cases[] = {
+      {"abc def/", 0, 3, 7},
+      {"\x81\"x>/\x81/", 0, 3, 4},
+      {"a b", -1, -1, -1},
+      {"/\x81\x81\x81/", 0, -1, 0},
+      {std::string(20, '\x81') + "\x81?>/" + std::string(17, '\xe0') + "/", 0, 22, 23}};
+  for (const auto& c : cases) {
+    const ByteString s(c.text);
+    EXPECT_EQ(s.findOneOf("\"?#> ", c.start), c.expectedOneOf) << c.text;
+    EXPECT_EQ(s.findLast('/'), c.expectedLastSlash) << c.text;
+  }
+}
+
+TEST(ByteStringTest, LeftAndMidClip) {
+  const ByteString s("abcdef");
+  const std::pair<ByteString, ByteString> cases[] = {
+      {s.left(0), ""},        {s.left(-1), ""},    {s.left(3), "abc"}, {s.left(99), s},
+      {s.mid(-2), s},         {s.mid(4), "ef"},    {s.mid(6), ""},     {s.mid(1, 2), "bc"},
+      {s.mid(-1, 2), "ab"},   {s.mid(4, 9), "ef"}, {s.mid(2, -1), ""}, {s.mid(1, INT_MAX), "bcdef"},
+      {s.mid(INT_MAX, 1), ""}};
+  for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
+}
+
+// Each case: input, then its reversal, then its lower-case form.
+TEST(ByteStringTest, ReverseAndMakeLowerWorkOnWholeCharacters) {
+  const char* const cases[][3] = {
+      {"aBc", "cBa", "abc"},
+      {"q\x82\xa0z", "z\x82\xa0q", "q\x82\xa0z"},
+      {"\x81\\/", "/\x81\\", "\x81\\/"},
+      {"yZ\x81", "\x81Zy", "yz\x81"},  // lone lead byte at the end
+      {"\xe0\x81\x82", "\x82\xe0\x81", "\xe0\x81\x82"},
+      {"\x83\x41\x83\x5a", "\x83\x5a\x83\x41", "\x83\x41\x83\x5a"},  // trail bytes "A", "Z"
+      {"\x82\x60\x82\x79\x82\x5f", "\x82\x5f\x82\x79\x82\x60", "\x82\x81\x82\x9a\x82\x5f"},
+      {"\x83\x9f\x83\xb6\x83\xb7", "\x83\xb7\x83\xb6\x83\x9f", "\x83\xbf\x83\xd6\x83\xb7"},
+      {"\x84\x40\x84\x4e\x84\x4f\x84\x60\x84\x61", "\x84\x61\x84\x60\x84\x4f\x84\x4e\x84\x40",
+       "\x84\x70\x84\x7e\x84\x80\x84\x91\x84\x61"}};
+  for (const auto& [input, reversed, lower] : cases) {
+    ByteString s(input), t(input);
+    s.reverse();
+    t.makeLower();
+    EXPECT_EQ(s, ByteString(reversed)) << input;
+    EXPECT_EQ(t, ByteString(lower)) << input;
+  }
+}
+
+TEST(ByteStringTest, ReplaceCountsNonOverlappingMatches) {
+  struct Case {
+    const char *text, *oldText, *newText;
+    int count;
+    const char* expected;
+  };
+  const Case cases[] = {{"a/b/c", "/", "\\", 2, "a\\b\\c"},
+                        {"\x81/x/", "/", "\\", 1, "\x81/x\\"},
+                        {"\x95\\\\", "\\", "/", 1, "\x95\\/"},
+                        {"aaaa", "aa", "b", 2, "bb"},
+                        {"abc", "", "x", 0, "abc"},
+                        {"ab", "b", "bb", 1, "abb"}};
+  for (const auto& c : cases) {
+    ByteString s(c.text);
+    EXPECT_EQ(s.replace(c.oldText, c.newText), c.count) << c.text;
+    EXPECT_EQ(s, ByteString(c.expected)) << c.text;
+  }
+}
+
+// Cross-checks against a plain model that walks the text one character at a time.
+TEST(ByteStringTest, AgreesWithCharacterByCharacterModelOnRandomText) {
+  std::mt19937 rng(20240611);
+  const std::string alphabet = "a/\"\\>h\x81\xe0\x9f";
+  auto randomText = [&](std::size_t maxLength) {
+    std::string s(rng() % (maxLength + 1), ' ');
+    for (char& ch : s) ch = alphabet[rng() % alphabet.size()];
+    return s;
+  };
+  for (int round = 0; round < 4000; ++round) {
+    const std::string text = randomText(48), needle = randomText(2) + alphabet[rng() % 9];
+    const int start = static_cast<int>(rng() % (text.size() + 3)) - 1;
+    int find = -1, oneOf = -1, last = -1;
+    std::string reversed;
+    for (std::size_t p = 0, size; p < text.size(); p += size) {
+      size = ByteString::isLeadByte(text[p]) && p + 1 < text.size() ? 2 : 1;
+      reversed.insert(0, text, p, size);
+      if (text[p] == '/') last = static_cast<int>(p);
+      if (start < 0 || static_cast<int>(p) < start) continue;
+      if (find < 0 && text.compare(p, needle.size(), needle) == 0) find = static_cast<int>(p);
+      if (oneOf < 0 && (text[p] == '"' || text[p] == '>')) oneOf = static_cast<int>(p);
+    }
+    const ByteString s(text);
+    ByteString r(text);
+    r.reverse();
+    EXPECT_EQ(s.find(needle, start), find) << text << " / " << needle;
+    EXPECT_EQ(s.findOneOf("\">", start), oneOf) << text;
+    EXPECT_EQ(s.findLast('/'), last) << text;
+    EXPECT_EQ(r.str(), reversed) << text;
+  }
+}
+
+}  // namespace
+}  // namespace tarnwick
