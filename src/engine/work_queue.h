@@ -26,11 +26,15 @@ class WorkQueue {
   // Moves the oldest message out; false when empty.
   bool take(WorkMessage& out);
   std::uint32_t size() const;
+  // Messages taken since creation. A message waiting now is taken within kCapacity - 1
+  // further takes, which lets the URL table tell when no old reference can still arrive.
+  std::uint64_t takenCount() const { return takenCount_; }
 
  private:
   std::vector<WorkMessage> slots_;
   std::uint32_t readIndex_ = 0;
   std::uint32_t writeIndex_ = 0;
+  std::uint64_t takenCount_ = 0;
 };
 
 }  // namespace tarnwick

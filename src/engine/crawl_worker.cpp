@@ -1,0 +1,145 @@
+#include "engine/crawl_worker.h"
+
+#include <memory>
+#include <new>
+
+#include "engine/download_filter.h"
+#include "engine/ui_message_queue.h"
+#include "engine/url_table.h"
+#include "engine/work_queue.h"
+
+namespace tarnwick {
+
+namespace {
+
+// Consecutive passes without work after which a running crawl ends by itself.
+constexpr std::uint32_t kIdlePassLimit = 10'000'000;
+
+// The engine of one run, built from the job. Members are destroyed in reverse order:
+// extractor, fetcher, filter, table, work queue.
+struct Engine {
+  Engine(const CrawlJob& job, CrawlComponentFactory& components)
+      : table(workQueue, *job.statusQueue),
+        filter(workQueue),
+        fetcher(components.makeFetcher(workQueue, *job.statusQueue, job)),
+        extractor(components.makeExtractor(workQueue)) {}
+
+  WorkQueue workQueue;
+  UrlTable table;
+  DownloadFilter filter;
+  std::unique_ptr<Fetcher> fetcher;
+  std::unique_ptr<Extractor> extractor;
+};
+
+void configureFilter(DownloadFilter& filter, const CrawlJob& job) {
+  filter.setMaxDepth(job.maxDepth);
+  for (std::uint32_t row = 0; row < job.rowCount && row < kMaxDownloadRows; ++row) {
+    filter.setCategory(static_cast<std::uint32_t>(job.rowCategory[row]), job.rowMinSize[row],
+                       job.rowFlags[row] & ~FollowLinks, 1);
+  }
+}
+
+enum class Pass { Continue, Leave };
+
+// Hands one work message to the component that handles it.
+Pass handleWork(Engine& engine, WorkMessage& message) {
+  if (message.code == QuitCrawl) {
+    return Pass::Leave;
+  }
+  if (!message.payload) {
+    return Pass::Continue;  // every other handled code carries a payload
+  }
+  switch (message.code) {
+    case FetchRequest:
+      if (engine.fetcher->isBusy()) {
+        engine.workQueue.post(FetchRequest, std::move(message.payload));
+      } else {
+        engine.fetcher->fetch(message.as<FetchRequestPayload>());
+      }
+      break;
+    case EntryDone: {
+      const auto& done = message.as<EntryDonePayload>();
+      engine.table.markDone(done.id, done.url);
+      break;
+    }
+    case EntryFailed:
+      engine.table.markFailed(message.as<EntryFailedPayload>().id);
+      break;
+    case PageFetched: {
+      const auto& page = message.as<PageFetchedPayload>();
+      engine.extractor->extractLinks(page.id, page.depth, page.url, page.pageText);
+      break;
+    }
+    case LinkFound: {
+      const auto& link = message.as<LinkFoundPayload>();
+      engine.filter.classify(link.depth, link.url, link.parent);
+      break;
+    }
+    case AddEntry: {
+      const auto& entry = message.as<AddEntryPayload>();
+      engine.table.add(entry.depth, entry.url, entry.parent, entry.flags, entry.done,
+                       entry.minSize);
+      break;
+    }
+    default:
+      break;
+  }
+  return Pass::Continue;
+}
+
+// Runs until ControlStop, or until a running crawl has found no work for kIdlePassLimit
+// passes while the fetcher is idle. Never waits; an empty pass only reads two ring
+// indices, so an idle crawl ends soon after its last work.
+void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
+  std::uint32_t idlePasses = 0;
+  bool running = false;
+  WorkMessage work;
+  UiMessage control;
+  for (;;) {
+    if (idlePasses++ >= kIdlePassLimit) {
+      if (!engine.fetcher->isBusy()) {
+        engine.workQueue.post(QuitCrawl);
+      }
+      idlePasses = 0;
+    }
+    if (!running) {
+      idlePasses = 0;
+    }
+    if (engine.workQueue.take(work)) {
+      idlePasses = 0;
+      const Pass next = handleWork(engine, work);
+      work.payload.reset();
+      if (next == Pass::Leave) {
+        return;
+      }
+    }
+    if (controlQueue.pop(control)) {
+      if (control.code == ControlStart) {
+        engine.table.start();
+        running = true;
+      } else if (control.code == ControlStop) {
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::int32_t CrawlWorker(const CrawlJob& job, CrawlComponentFactory& components) {
+  try {
+    auto engine = std::make_unique<Engine>(job, components);
+    configureFilter(engine->filter, job);
+    engine->filter.classify(0, job.startUrl, 0);
+    runCrawlLoop(*engine, *job.controlQueue);
+  } catch (const std::bad_alloc&) {
+    // The fixed tables of a run (or later a page) could not be allocated: end the run
+    // rather than the program, still reporting its end.
+  }
+  UiMessage finished;
+  finished.code = StatusFinished;
+  job.statusQueue->pushWaiting(finished);
+  return 0;
+}
+
+}  // namespace tarnwick

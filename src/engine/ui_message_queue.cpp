@@ -1,0 +1,41 @@
+#include "engine/ui_message_queue.h"
+
+#include <thread>
+
+namespace tarnwick {
+
+namespace {
+constexpr std::uint32_t kIndexMask = UiMessageQueue::kCapacity - 1;
+}  // namespace
+
+UiMessageQueue::UiMessageQueue() : slots_(kCapacity) {}
+
+bool UiMessageQueue::push(const UiMessage& message) {
+  const std::uint32_t write = writeIndex_.load(std::memory_order_relaxed);
+  const std::uint32_t next = (write + 1) & kIndexMask;
+  if (next == readIndex_.load(std::memory_order_acquire)) {
+    return false;
+  }
+  slots_[write] = message;
+  writeIndex_.store(next, std::memory_order_release);
+  return true;
+}
+
+void UiMessageQueue::pushWaiting(const UiMessage& message) {
+  while (!push(message)) {
+    std::this_thread::yield();
+  }
+}
+
+bool UiMessageQueue::pop(UiMessage& out) {
+  const std::uint32_t read = readIndex_.load(std::memory_order_relaxed);
+  if (read == writeIndex_.load(std::memory_order_acquire)) {
+    return false;
+  }
+  // Moving out leaves the slot's texts empty, so a drained ring holds no heap memory.
+  out = std::move(slots_[read]);
+  readIndex_.store((read + 1) & kIndexMask, std::memory_order_release);
+  return true;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/messages.h"
+#include "text/byte_string.h"
+
+namespace tarnwick {
+
+class WorkQueue;
+class UiMessageQueue;
+
+// The crawl's memory of URLs: enters each one once in order of arrival, issues one
+// FetchRequest at a time for the earliest unfinished entry once started, and compacts
+// itself when full by dropping finished entries that are no longer needed.
+//
+// Entries are named by ids that survive compaction (before the first compaction an id is
+// the entry's position), so parent ids in later AddEntry messages and the id of a fetch
+// that is out stay valid. Worker thread only.
+class UrlTable {
+ public:
+  static constexpr std::uint32_t kCapacity = 524288;
+
+  // Allocates every array at once; throws std::bad_alloc when it cannot.
+  UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint32_t capacity = kCapacity);
+  UrlTable(const UrlTable&) = delete;
+  UrlTable& operator=(const UrlTable&) = delete;
+
+  // Enters `url`, or counts one more reference to it when already held. A URL that finds
+  // the table full even after compaction is dropped. Returns the entries held before the
+  // call (after any compaction).
+  std::uint32_t add(std::uint8_t depth, const ByteString& url, std::int32_t parent,
+                    std::int32_t flags, std::int32_t done, std::uint32_t minSize);
+  void markDone(std::int32_t id, const ByteString& url);
+  void markFailed(std::int32_t id);
+  void start();
+
+  std::uint32_t size() const { return count_; }
+
+ private:
+  static constexpr std::uint32_t kNoPosition = UINT32_MAX;
+
+  // Bits of an entry's state byte.
+  static constexpr std::uint8_t kDone = 1;
+  static constexpr std::uint8_t kPage = 2;  // was entered to be searched for links
+
+  void dispatch();
+  void issue(std::uint32_t position);
+  void finishFetch();
+  std::uint32_t positionOfId(std::int32_t id) const;
+  ByteString referrerOf(std::uint32_t position) const;
+  bool isDone(std::uint32_t position) const { return (state_[position] & kDone) != 0; }
+
+  void compact();
+  void markForRemoval();
+  std::uint32_t copyDownKeptEntries();  // returns the number of entries removed
+  void releaseUrl(std::uint32_t position);
+  void pruneRemovedPages();
+
+  // Open-addressing index from URL text to the first position that holds it.
+  std::uint32_t findUrl(const ByteString& url) const;
+  void indexPosition(std::uint32_t position);
+  void rebuildIndex();
+
+  WorkQueue& workQueue_;
+  UiMessageQueue& statusQueue_;
+  const std::uint32_t capacity_;
+
+  std::vector<std::uint8_t> depth_;
+  std::vector<ByteString> url_;
+  std::vector<std::int32_t> parent_;  // id of the page on which the link was found
+  std::vector<std::int32_t> flags_;
+  std::vector<std::uint32_t> minSize_;
+  std::vector<std::uint8_t> state_;
+  std::vector<std::int32_t> refCount_;
+  std::vector<std::int32_t> id_;  // ascending, as entries keep their order of arrival
+  std::vector<std::uint8_t> marks_;
+  std::vector<std::uint32_t> index_;
+
+  std::uint32_t cursor_ = 0;
+  std::uint32_t count_ = 0;
+  bool outstanding_ = false;
+  bool running_ = false;
+  std::int32_t nextId_ = 0;
+  // False after a compaction that removed nothing, until an entry finishes: compacting
+  // again before that could not remove anything either.
+  bool compactionMayFree_ = true;
+
+  // URLs of pages removed by compaction, kept while an entry or a link still in the work
+  // queue may name them as its parent (for the referrer of its fetch).
+  std::unordered_map<std::int32_t, ByteString> removedPages_;
+  std::uint64_t removedPagesCheckAt_ = UINT64_MAX;  // work queue take count
+};
+
+}  // namespace tarnwick
