@@ -109,6 +109,10 @@ void LinkExtractor::normalizeUrl(ByteString& url) {
     return;
   }
 
+  // Only a segment holding a dot changes anything; most links have none.
+  const int firstDot = url.find('.', hostEnd + 1);
+  if (firstDot < 0 || firstDot > url.findLast('/')) return;
+
   std::vector<ByteString> segments;
   int fileStart = hostEnd + 1;
   for (int slash = url.find('/', fileStart); slash >= 0; slash = url.find('/', fileStart)) {
