@@ -1,0 +1,139 @@
+#include "tools/crawl_command_line.h"
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <optional>
+
+#include "platform/codepage.h"
+
+namespace tarnwick::cli {
+namespace {
+
+// Option names in category order, which is also the order of the job's rows.
+constexpr std::array<std::string_view, 8> kCategoryOptions = {"html",  "txt",   "img",     "midi",
+                                                              "audio", "video", "realone", "zip"};
+constexpr std::int32_t kImageCategory = 2;
+
+constexpr std::uint32_t kDefaultDepth = 4;
+constexpr std::uint32_t kDefaultImageKilobytes = 64;
+// From here on, kilobytes times 1024 no longer fit the engine's 32-bit thresholds.
+constexpr std::uint64_t kKilobyteLimit = 4194304;
+constexpr std::uint64_t kDepthLimit = std::uint64_t{1} << 32;
+
+struct Option {
+  std::string_view name;
+  std::optional<std::string_view> value;  // the text after "=", when given
+};
+
+Option splitOption(std::string_view arg) {
+  arg.remove_prefix(2);
+  const auto equals = arg.find('=');
+  if (equals == std::string_view::npos) return {arg, std::nullopt};
+  return {arg.substr(0, equals), arg.substr(equals + 1)};
+}
+
+std::uint64_t parseNumber(std::string_view text, std::string_view option, std::uint64_t limit) {
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+    throw UsageError("--" + std::string(option) + " needs a whole number, not '" +
+                     std::string(text) + "'");
+  }
+  if (value >= limit) {
+    throw UsageError("--" + std::string(option) + " must be below " + std::to_string(limit));
+  }
+  return value;
+}
+
+std::optional<std::size_t> categoryOf(std::string_view name) {
+  for (std::size_t category = 0; category < kCategoryOptions.size(); ++category) {
+    if (kCategoryOptions[category] == name) return category;
+  }
+  return std::nullopt;
+}
+
+SaveLayout parseLayout(std::string_view text) {
+  if (text == "tree") return SaveLayout::Tree;
+  if (text == "date") return SaveLayout::Date;
+  throw UsageError("--layout takes tree or date, not '" + std::string(text) + "'");
+}
+
+void addRow(CrawlJob& job, std::int32_t category, std::uint32_t kilobytes) {
+  job.rowCategory[job.rowCount] = category;
+  job.rowFlags[job.rowCount] = SaveIfAtLeast;
+  job.rowMinSize[job.rowCount] = kilobytes * 1024;
+  ++job.rowCount;
+}
+
+}  // namespace
+
+CrawlCommand parseCrawlCommand(const std::vector<std::string_view>& args) {
+  CrawlCommand command;
+  std::uint64_t depth = kDefaultDepth;
+  std::array<std::optional<std::uint32_t>, kCategoryOptions.size()> kilobytes;
+  bool anyCategory = false;
+  std::optional<std::string_view> url;
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (!arg.starts_with("--")) {
+      if (arg.starts_with("-") || url)
+        throw UsageError("unexpected argument '" + std::string(arg) + "'");
+      url = arg;
+      continue;
+    }
+    const Option option = splitOption(arg);
+    if (option.name == "help" && !option.value) return {CrawlAction::ShowHelp, {}};
+    if (option.name == "version" && !option.value) return {CrawlAction::ShowVersion, {}};
+    if (option.name == "depth" || option.name == "layout") {
+      std::string_view value;
+      if (option.value) {
+        value = *option.value;
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        throw UsageError("--" + std::string(option.name) + " needs a value");
+      }
+      if (option.name == "depth") {
+        depth = parseNumber(value, option.name, kDepthLimit);
+      } else {
+        command.job.saveLayout = parseLayout(value);
+      }
+      continue;
+    }
+    const auto category = categoryOf(option.name);
+    if (!category) throw UsageError("unknown option '" + std::string(arg) + "'");
+    kilobytes[*category] = static_cast<std::uint32_t>(
+        option.value ? parseNumber(*option.value, option.name, kKilobyteLimit) : 0);
+    anyCategory = true;
+  }
+  if (!url) throw UsageError("a start URL is required");
+
+  command.job.maxDepth = static_cast<std::uint8_t>(depth % 256);
+  command.job.startUrl = utf8ToCp932(*url);
+  if (!anyCategory) kilobytes[kImageCategory] = kDefaultImageKilobytes;
+  for (std::size_t category = 0; category < kilobytes.size(); ++category) {
+    if (kilobytes[category])
+      addRow(command.job, static_cast<std::int32_t>(category), *kilobytes[category]);
+  }
+  return command;
+}
+
+std::string crawlUsage() {
+  return "usage: tarnwick-crawl [--depth N] [--layout tree|date] [--html[=KB]] [--txt[=KB]]\n"
+         "                      [--img[=KB]] [--midi[=KB]] [--audio[=KB]] [--video[=KB]]\n"
+         "                      [--realone[=KB]] [--zip[=KB]] URL\n"
+         "\n"
+         "Crawls plain HTTP from URL, following href= and src= links down to the depth\n"
+         "(default 4), and saves the files of the named categories from KB kilobytes on\n"
+         "(no KB: every size) into ./download. Without a category option, images from\n"
+         "64 KB on are saved. Prints each saved file as URL<TAB>path on standard output.\n"
+         "Ctrl-C stops after the current file; a second Ctrl-C cuts the transfer short.\n"
+         "\n"
+         "  --layout tree   mirror host and directories below download (default)\n"
+         "  --layout date   one folder per day below download\n"
+         "  --help, --version\n";
+}
+
+}  // namespace tarnwick::cli

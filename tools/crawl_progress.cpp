@@ -1,0 +1,103 @@
+#include "tools/crawl_progress.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/codepage.h"
+
+namespace tarnwick::cli {
+namespace {
+
+constexpr int kBarWidth = 20;
+
+const char* statusWord(std::int32_t status) {
+  switch (status) {
+    case StatusSearching:
+      return "検索中...";
+    case StatusExamining:
+      return "調査中...";
+    case StatusDownloading:
+      return "ダウンロード中...";
+    default:
+      return "";
+  }
+}
+
+std::string progressText(std::uint32_t received, std::uint32_t length) {
+  if (length == 0) return std::to_string(received) + " bytes";
+  const auto percent = std::min<std::uint64_t>(std::uint64_t{received} * 100 / length, 100);
+  const auto filled = static_cast<std::size_t>(percent * kBarWidth / 100);
+  char percentText[8];
+  std::snprintf(percentText, sizeof percentText, "%3u%%", static_cast<unsigned>(percent));
+  return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " +
+         percentText + " " + std::to_string(received) + "/" + std::to_string(length);
+}
+
+// Width of one code point: the CJK, Hangul and full-width blocks take two columns.
+int columnsOf(char32_t c) {
+  const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                    (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                    (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                    (c >= 0xFFE0 && c <= 0xFFE6);
+  return wide ? 2 : 1;
+}
+
+}  // namespace
+
+std::string CrawlProgress::take(const UiMessage& message) {
+  switch (message.code) {
+    case StatusSearching:
+      ++pagesSearched_;
+      break;
+    case StatusDownloading:
+      received_ = static_cast<std::uint32_t>(message.value1);
+      length_ = static_cast<std::uint32_t>(message.value2);
+      break;
+    case StatusDownloaded:
+      ++filesSaved_;
+      bytesSaved_ += received_;
+      return cp932ToUtf8(message.text) + "\t" + cp932ToUtf8FileName(message.detail) + "\n";
+    case StatusFinished:
+      finished_ = true;
+      return {};
+    default:
+      return {};
+  }
+  status_ = message.code;
+  url_ = cp932ToUtf8(message.text);
+  return {};
+}
+
+std::string CrawlProgress::statusLine(int columns) const {
+  std::string line = statusWord(status_);
+  if (status_ == StatusDownloading) line += " " + progressText(received_, length_);
+  if (!url_.empty()) line += " " + url_;
+  return fitToColumns(line, columns);
+}
+
+std::string CrawlProgress::summary(double seconds) const {
+  char secondsText[32];
+  std::snprintf(secondsText, sizeof secondsText, "%.1f", seconds);
+  return "巡回ダウンロード終了\n" + std::to_string(pagesSearched_) + " pages searched, " +
+         std::to_string(filesSaved_) + " files saved, " + std::to_string(bytesSaved_) + " bytes, " +
+         secondsText + " seconds\n";
+}
+
+std::string fitToColumns(const std::string& text, int columns) {
+  int used = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t size = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = size == 1 ? lead : lead & (0x7F >> size);
+    for (std::size_t i = 1; i < size && at + i < text.size(); ++i) {
+      c = (c << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+    }
+    used += columnsOf(c);
+    if (used > columns) break;
+    at += size;
+  }
+  return text.substr(0, std::min(at, text.size()));
+}
+
+}  // namespace tarnwick::cli

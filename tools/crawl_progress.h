@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/messages.h"
+
+namespace tarnwick::cli {
+
+// Follows the worker's status messages and renders them for a terminal, in UTF-8.
+class CrawlProgress {
+ public:
+  // Takes one message from the status queue. Returns the line it adds to standard
+  // output ("URL<TAB>path\n" for a finished download), otherwise an empty string.
+  std::string take(const UiMessage& message);
+
+  bool finished() const { return finished_; }
+
+  // The live status line: what the window's status line would say, the transfer's
+  // progress while downloading, then the URL; cut to fit `columns` terminal columns.
+  std::string statusLine(int columns) const;
+
+  // The closing lines: the end of the crawl and a summary.
+  std::string summary(double seconds) const;
+
+ private:
+  std::int32_t status_ = 0;
+  std::string url_;
+  std::uint32_t received_ = 0;
+  std::uint32_t length_ = 0;
+  std::uint64_t pagesSearched_ = 0;
+  std::uint64_t filesSaved_ = 0;
+  std::uint64_t bytesSaved_ = 0;
+  bool finished_ = false;
+};
+
+// Cuts UTF-8 text to at most `columns` terminal columns (East Asian wide characters
+// take two) without splitting a character.
+std::string fitToColumns(const std::string& text, int columns);
+
+}  // namespace tarnwick::cli
