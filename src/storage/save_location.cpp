@@ -84,15 +84,13 @@ SaveLocation::SaveLocation(SaveLayout layout, const PlatformServices& services)
 void SaveLocation::ensureFolder(const ByteString& root, const ByteString& relativePath,
                                 const PlatformServices& services) {
   const ByteString absolutePath = root + relativePath;
-  switch (files_.stat(absolutePath).kind) {
-    case EntryKind::Folder:
-      return;
-    case EntryKind::File:
-      services.messageBox->showWarning(relativePath + ByteString(kExistsAsFile));
-      services.exit->exitProcess(1);
-    case EntryKind::Missing:
-      files_.createFolder(absolutePath);  // a failure shows when the file cannot be created
-      return;
+  const EntryKind kind = files_.stat(absolutePath).kind;
+  if (kind == EntryKind::File) {
+    services.messageBox->showWarning(relativePath + ByteString(kExistsAsFile));
+    services.exit->exitProcess(1);
+  }
+  if (kind == EntryKind::Missing) {
+    files_.createFolder(absolutePath);  // a failure shows when the file cannot be created
   }
 }
 
