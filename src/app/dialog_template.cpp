@@ -1,0 +1,162 @@
+#include "app/dialog_template.h"
+
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace tarnwick {
+namespace {
+
+constexpr const char* kDialogFontFamily = "ＭＳ Ｐゴシック";
+// Built to the same metrics, so the templates' sizes fit the texts.
+constexpr const char* kDialogFontStandIn = "IPAPGothic";
+constexpr int kDialogFontPoints = 9;
+constexpr int kSystemIconSize = 32;
+
+int mulDiv(int value, int numerator, int denominator) {
+  return (value * numerator + denominator / 2) / denominator;
+}
+
+// An edit without horizontal scrolling refuses input that would not fit.
+void refuseOverflow(QLineEdit* edit) {
+  QObject::connect(edit, &QLineEdit::textEdited, edit, [edit] {
+    const int room = edit->contentsRect().width() - 4;
+    if (edit->fontMetrics().horizontalAdvance(edit->text()) > room) edit->undo();
+  });
+}
+
+QLabel* makeIcon(const ControlSpec& spec, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setPixmap(QIcon(QString::fromUtf8(spec.text)).pixmap(kSystemIconSize));
+  return label;
+}
+
+QLabel* makeStaticText(const ControlSpec& spec, QWidget* parent) {
+  auto* label = new QLabel(QString::fromUtf8(spec.text), parent);
+  label->setTextFormat(Qt::PlainText);  // URLs are shown here; never read them as markup
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  return label;
+}
+
+QWidget* makeWidget(const ControlSpec& spec, QWidget* parent) {
+  const QString text = QString::fromUtf8(spec.text);
+  switch (spec.kind) {
+    case ControlKind::GroupBox:
+      return new QGroupBox(text, parent);
+    case ControlKind::StaticText:
+      return makeStaticText(spec, parent);
+    case ControlKind::Edit: {
+      auto* edit = new QLineEdit(parent);
+      if (spec.style & NoHorizontalScroll) refuseOverflow(edit);
+      return edit;
+    }
+    case ControlKind::CheckBox:
+      return new QCheckBox(text, parent);
+    case ControlKind::RadioButton:
+      return new QRadioButton(text, parent);
+    case ControlKind::PushButton:
+    case ControlKind::DefaultPushButton: {
+      auto* button = new QPushButton(text, parent);
+      button->setDefault(spec.kind == ControlKind::DefaultPushButton);
+      return button;
+    }
+    case ControlKind::ListBox: {
+      auto* list = new QListWidget(parent);
+      list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+      list->setTextElideMode(Qt::ElideNone);
+      list->setSelectionMode(QAbstractItemView::SingleSelection);
+      return list;
+    }
+    case ControlKind::Icon:
+      return makeIcon(spec, parent);
+  }
+  return nullptr;
+}
+
+Qt::FocusPolicy focusPolicyOf(const ControlSpec& spec) {
+  switch (spec.kind) {
+    case ControlKind::GroupBox:
+    case ControlKind::StaticText:
+    case ControlKind::Icon:
+      return Qt::NoFocus;
+    default:
+      return (spec.style & TabStop) ? Qt::StrongFocus : Qt::ClickFocus;
+  }
+}
+
+}  // namespace
+
+QFont dialogFont() {
+  if (!QFont::substitutes(kDialogFontFamily).contains(kDialogFontStandIn)) {
+    QFont::insertSubstitution(kDialogFontFamily, kDialogFontStandIn);
+  }
+  return QFont(kDialogFontFamily, kDialogFontPoints);
+}
+
+DialogBaseUnits baseUnitsOf(const QFont& font) {
+  const QFontMetrics metrics(font);
+  const int alphabetWidth =
+      metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  return {(alphabetWidth / 26 + 1) / 2, metrics.height()};
+}
+
+QRect toPixels(const QRect& units, DialogBaseUnits base) {
+  return {mulDiv(units.x(), base.x, 4), mulDiv(units.y(), base.y, 8),
+          mulDiv(units.width(), base.x, 4), mulDiv(units.height(), base.y, 8)};
+}
+
+QIcon programIcon() { return QIcon(":/icons/tarnwick.svg"); }
+
+TemplateDialog::TemplateDialog(const DialogTemplate& dialogTemplate, QWidget* parent)
+    : QDialog(parent) {
+  Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  if (dialogTemplate.minimizeButton) flags |= Qt::WindowMinimizeButtonHint;
+  setWindowFlags(flags);
+  setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
+  setFont(dialogFont());
+  const DialogBaseUnits base = baseUnitsOf(font());
+  setFixedSize(toPixels(QRect(0, 0, dialogTemplate.width, dialogTemplate.height), base).size());
+
+  QWidget* firstTabStop = nullptr;
+  for (const ControlSpec& spec : dialogTemplate.controls) {
+    QWidget* widget = build(spec, base);
+    if (!firstTabStop && widget->focusPolicy() == Qt::StrongFocus) firstTabStop = widget;
+  }
+  if (firstTabStop) firstTabStop->setFocus();
+}
+
+QWidget* TemplateDialog::build(const ControlSpec& spec, DialogBaseUnits base) {
+  QWidget* widget = makeWidget(spec, this);
+  QRect area = toPixels(QRect(spec.x, spec.y, spec.width, spec.height), base);
+  if (spec.kind == ControlKind::Icon) area.setSize(QSize(kSystemIconSize, kSystemIconSize));
+  widget->setGeometry(area);
+  widget->setFocusPolicy(focusPolicyOf(spec));
+  if (spec.id != kNoControlId) {
+    widget->setObjectName(QString("control%1").arg(spec.id));
+    controls_[spec.id] = widget;
+  }
+  if (auto* button = qobject_cast<QPushButton*>(widget)) {
+    const int id = spec.id;
+    connect(button, &QPushButton::clicked, this, [this, id] { onButton(id); });
+  }
+  return widget;
+}
+
+QWidget* TemplateDialog::control(int id) const {
+  const auto found = controls_.find(id);
+  return found == controls_.end() ? nullptr : found->second;
+}
+
+void TemplateDialog::onButton(int id) {
+  if (id == kOkId) accept();
+  if (id == kCancelId) reject();
+}
+
+}  // namespace tarnwick

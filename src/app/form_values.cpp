@@ -1,0 +1,38 @@
+#include "app/form_values.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/codepage.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr int kFieldCharacters = 63;
+constexpr std::uint32_t kLargestThresholdKb = 4194303;  // 4,194,304 KB is 2^32 bytes
+constexpr std::uint32_t kBytesPerKb = 1024;
+
+}  // namespace
+
+std::optional<std::uint32_t> scanUnsigned(const QString& fieldText) {
+  const QByteArray bytes = fieldText.left(kFieldCharacters).toUtf8();
+  unsigned value = 0;
+  if (std::sscanf(bytes.constData(), "%u", &value) != 1) return std::nullopt;
+  return value;
+}
+
+void fillCrawlJob(const FormValues& form, CrawlJob& job) {
+  job.maxDepth = static_cast<std::uint8_t>(form.depth % 256);
+  job.startUrl = utf8ToCp932(form.startUrl.toStdString());
+  job.rowCount = 0;
+  for (int category = 0; category < kCategoryCount; ++category) {
+    if (form.download[category] == 0) continue;
+    const std::uint32_t row = job.rowCount++;
+    job.rowCategory[row] = category;
+    job.rowFlags[row] = SaveIfAtLeast;
+    job.rowMinSize[row] = std::min(form.sizeKb[category], kLargestThresholdKb) * kBytesPerKb;
+  }
+  job.saveLayout = form.saveModeTree ? SaveLayout::Tree : SaveLayout::Date;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,256 @@
+#include "app/main_dialog.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <chrono>
+#include <exception>
+
+#include "app/desktop_engine.h"
+#include "app/dialog_templates.h"
+#include "app/dialogs.h"
+#include "app/settings.h"
+#include "engine/crawl_worker.h"
+#include "engine/ui_message_queue.h"
+#include "platform/codepage.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr int kTickMilliseconds = 100;
+constexpr int kIntroTicks = 10;
+constexpr int kDepthSlot = -1;
+constexpr const char* kRunCaption = "実　行";
+constexpr const char* kStopCaption = "停 止";
+
+// The number fields in the order the form is filled and read: the category whose
+// threshold each holds, or the depth.
+struct NumberField {
+  int editId;
+  int slot;
+};
+constexpr NumberField kNumberFields[] = {
+    {kHtmlSizeEdit, 0},  {kTxtSizeEdit, 1},        {kMidiSizeEdit, 3},
+    {kAudioSizeEdit, 4}, {kVideoSizeEdit, 5},      {kRealoneSizeEdit, 6},
+    {kZipSizeEdit, 7},   {kDepthEdit, kDepthSlot}, {kImgSizeEdit, 2},
+};
+
+std::uint32_t& numberOf(FormValues& form, int slot) {
+  return slot == kDepthSlot ? form.depth : form.sizeKb[slot];
+}
+
+int checkBoxOf(int category) { return kHtmlCheck + category; }
+
+UiMessage commandMessage(UiCode code) {
+  UiMessage message;
+  message.code = code;
+  return message;
+}
+
+void runWorker(const CrawlJob& job, CrawlComponentFactory& components) {
+  try {
+    CrawlWorker(job, components);
+  } catch (const std::exception&) {
+    // A run whose tables could not be made still ends, so the window can stop waiting.
+    job.statusQueue->pushWaiting(commandMessage(StatusFinished));
+  }
+}
+
+}  // namespace
+
+struct MainDialog::RunQueues {
+  UiMessageQueue control;
+  UiMessageQueue status;
+};
+
+MainDialog::MainDialog(AppServices services)
+    : TemplateDialog(kMainDialogTemplate, nullptr), services_(services) {
+  setWindowIcon(programIcon());
+  form_ = LoadSettings(services_.profile);
+  control<QLabel>(kStatusLine)->clear();
+  control<QLabel>(kParameterLine)->clear();
+  fillForm();
+  startTimer(kTickMilliseconds);
+  if (form_.counter % 10 == 7) introCountdown_ = kIntroTicks;
+}
+
+MainDialog::~MainDialog() { stopRunForExit(); }
+
+void MainDialog::fillForm() {
+  control<QLineEdit>(kStartUrlEdit)->setText(form_.startUrl);
+  for (int c = 0; c < kCategoryCount; ++c) {
+    const std::int32_t flag = form_.download[c];
+    control<QCheckBox>(checkBoxOf(c))->setChecked(flag == 1 || flag == 2);
+  }
+  for (const NumberField& field : kNumberFields) {
+    control<QLineEdit>(field.editId)->setText(QString::number(numberOf(form_, field.slot)));
+  }
+  control<QRadioButton>(kTreeRadio)->setChecked(form_.saveModeTree);
+  control<QRadioButton>(kDateRadio)->setChecked(!form_.saveModeTree);
+}
+
+bool MainDialog::readForm() {
+  form_.saveModeTree = control<QRadioButton>(kTreeRadio)->isChecked();
+  form_.startUrl = control<QLineEdit>(kStartUrlEdit)->text();
+  for (int c = 0; c < kCategoryCount; ++c) {
+    form_.download[c] = control<QCheckBox>(checkBoxOf(c))->isChecked() ? 1 : 0;
+  }
+  for (const NumberField& field : kNumberFields) {
+    auto* edit = control<QLineEdit>(field.editId);
+    const std::optional<std::uint32_t> number = scanUnsigned(edit->text());
+    if (!number) {
+      warn(services_.messages, "正の整数を入力してください。");
+      edit->setFocus();
+      edit->selectAll();
+      return false;
+    }
+    numberOf(form_, field.slot) = *number;
+  }
+  return true;
+}
+
+void MainDialog::onButton(int id) {
+  switch (id) {
+    case kRunButton:
+      onRunPress();
+      break;
+    case kResultButton:
+      OpenDownloadFolder(services_.shell, services_.messages);
+      break;
+    case kHelpButton:
+      OpenManualPage(this, services_.shell, services_.messages);
+      break;
+    case kExitButton:
+      onExitPress();
+      break;
+    default:
+      break;
+  }
+}
+
+void MainDialog::onRunPress() {
+  if (runActive_) {
+    queues_->control.push(commandMessage(ControlStop));
+    return;
+  }
+  // The user has just been told which field is wrong; a crawl would use stale values.
+  if (readForm()) startRun();
+}
+
+void MainDialog::startRun() {
+  fillCrawlJob(form_, job_);
+  if (!components_) components_ = makeDesktopComponentFactory(abortTransfer_, services_.messages);
+  queues_ = std::make_unique<RunQueues>();
+  job_.controlQueue = &queues_->control;
+  job_.statusQueue = &queues_->status;
+  job_.abortTransfer = &abortTransfer_;
+  abortTransfer_ = false;
+  worker_ = std::thread(runWorker, std::cref(job_), std::ref(*components_));
+  queues_->control.push(commandMessage(ControlStart));
+  control<QPushButton>(kRunButton)->setText(kStopCaption);
+  runActive_ = true;
+}
+
+void MainDialog::onExitPress() {
+  ExitConfirmDialog confirm(this);
+  if (confirm.exec() != QDialog::Accepted) return;
+  saveSettings();
+  if (readForm()) accept();
+}
+
+void MainDialog::tick() {
+  if (runActive_) drainStatusQueue();
+  if (introCountdown_ >= 0 && introCountdown_-- == 0) {
+    ShowSisterIntro(this, services_.shell, services_.messages);
+  }
+}
+
+void MainDialog::drainStatusQueue() {
+  UiMessage message;
+  while (queues_->status.pop(message)) {
+    const QString text = QString::fromStdString(cp932ToUtf8(message.text));
+    switch (message.code) {
+      case StatusSearching:
+        showStatus("検索中...", text);
+        break;
+      case StatusExamining:
+        showStatus("調査中...", text);
+        break;
+      case StatusDownloading:
+        showStatus("ダウンロード中...", text);
+        break;
+      case StatusDownloaded: {
+        auto* list = control<QListWidget>(kResultList);
+        list->addItem(text);
+        list->setCurrentRow(list->count() - 1);
+        list->scrollToItem(list->currentItem());
+        break;
+      }
+      case StatusFinished:
+        finishRun();
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void MainDialog::showStatus(const char* status, const QString& parameter) {
+  control<QLabel>(kStatusLine)->setText(QString::fromUtf8(status));
+  control<QLabel>(kParameterLine)->setText(parameter);
+}
+
+void MainDialog::finishRun() {
+  showStatus("巡回ダウンロード終了", QString());
+  control<QPushButton>(kRunButton)->setText(kRunCaption);
+  runActive_ = false;
+  worker_.join();  // its last act was the push just taken
+}
+
+// The worker reads the job and the queues, so it must be gone before they are.
+void MainDialog::stopRunForExit() {
+  if (!runActive_) return;
+  queues_->control.push(commandMessage(ControlStop));
+  abortTransfer_ = true;
+  while (runActive_) {
+    drainStatusQueue();
+    if (!runActive_) break;
+    // A worker waiting for its fatal message box needs this thread to show it.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void MainDialog::done(int result) {
+  stopRunForExit();
+  TemplateDialog::done(result);
+}
+
+// After a failed reading the fields from the failing one on keep their earlier values.
+void MainDialog::saveSettings() {
+  readForm();
+  SaveSettings(services_.profile, form_);
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+  saveSettings();
+  done(QDialog::Rejected);
+  event->accept();
+}
+
+void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  const QAction* about = menu.addAction(QString::fromUtf8("Tarnwickについて(&A)..."));
+  if (menu.exec(event->globalPos()) == about) AboutDialog(this).exec();
+}
+
+void MainDialog::timerEvent(QTimerEvent*) { tick(); }
+
+}  // namespace tarnwick

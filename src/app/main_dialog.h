@@ -1,0 +1,71 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "app/dialog_template.h"
+#include "app/form_values.h"
+#include "engine/messages.h"
+
+namespace tarnwick {
+
+class CrawlComponentFactory;
+class MessageBox;
+class ProfileStore;
+class ShellLauncher;
+class UiMessageQueue;
+
+// What the main dialog reaches outside itself. Not owned; must outlive the dialog.
+struct AppServices {
+  ProfileStore& profile;
+  ShellLauncher& shell;
+  MessageBox& messages;
+};
+
+// The program's window: the crawl form, the run/stop button, the progress lines and
+// the list of finished downloads. Runs one crawl at a time on a worker thread and
+// learns of its progress by polling the status queue every 100 ms.
+class MainDialog final : public TemplateDialog {
+ public:
+  explicit MainDialog(AppServices services);
+  ~MainDialog() override;
+
+  bool runActive() const { return runActive_; }
+  // One timer tick: drains the status queue and counts the introduction down.
+  void tick();
+  void done(int result) override;
+
+ protected:
+  void onButton(int id) override;
+  void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void timerEvent(QTimerEvent* event) override;
+
+ private:
+  // Both queues of one run; they outlive its worker and go at the next start.
+  struct RunQueues;
+
+  void fillForm();
+  bool readForm();
+  void onRunPress();
+  void startRun();
+  void onExitPress();
+  void saveSettings();
+  void drainStatusQueue();
+  void showStatus(const char* status, const QString& parameter);
+  void finishRun();
+  void stopRunForExit();
+
+  AppServices services_;
+  FormValues form_;
+  CrawlJob job_;
+  std::atomic<bool> abortTransfer_{false};
+  std::unique_ptr<CrawlComponentFactory> components_;  // made at the first run press
+  std::unique_ptr<RunQueues> queues_;
+  std::thread worker_;
+  bool runActive_ = false;
+  int introCountdown_ = -1;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,50 @@
+#include "app/settings.h"
+
+#include "app/profile_store.h"
+
+namespace tarnwick {
+namespace {
+
+const QString kSection = "Tarnwick";
+constexpr const char* kCategoryNames[kCategoryCount] = {"html",  "txt",   "img",     "midi",
+                                                        "audio", "video", "realone", "zip"};
+
+QString flagKey(int category) { return QString("download_%1").arg(kCategoryNames[category]); }
+QString sizeKey(int category) { return QString("download_%1_size").arg(kCategoryNames[category]); }
+
+}  // namespace
+
+FormValues LoadSettings(ProfileStore& store) {
+  const FormValues defaults;
+  FormValues form;
+  form.startUrl = store.getString(kSection, "start_url", defaults.startUrl);
+  for (int c = 0; c < kCategoryCount; ++c) {
+    form.download[c] = store.getInteger(kSection, flagKey(c), defaults.download[c]);
+  }
+  for (int c = 0; c < kCategoryCount; ++c) {
+    form.sizeKb[c] = static_cast<std::uint32_t>(
+        store.getInteger(kSection, sizeKey(c), static_cast<std::int32_t>(defaults.sizeKb[c])));
+  }
+  form.depth = static_cast<std::uint32_t>(
+      store.getInteger(kSection, "depth", static_cast<std::int32_t>(defaults.depth)));
+  form.counter = store.getInteger(kSection, "counter", defaults.counter);
+  form.saveModeTree = store.getInteger(kSection, "save_mode_tree", 1) != 0;
+  return form;
+}
+
+void SaveSettings(ProfileStore& store, const FormValues& form) {
+  store.writeString(kSection, "start_url", form.startUrl);
+  for (int c = 0; c < kCategoryCount; ++c) {
+    store.writeInteger(kSection, flagKey(c), form.download[c]);
+  }
+  for (int c = 0; c < kCategoryCount; ++c) {
+    store.writeInteger(kSection, sizeKey(c), static_cast<std::int32_t>(form.sizeKb[c]));
+  }
+  store.writeInteger(kSection, "depth", static_cast<std::int32_t>(form.depth));
+  // Wraps like the stored 32-bit value would instead of overflowing.
+  const auto nextCounter = static_cast<std::int32_t>(static_cast<std::uint32_t>(form.counter) + 1);
+  store.writeInteger(kSection, "counter", nextCounter);
+  store.writeInteger(kSection, "save_mode_tree", form.saveModeTree ? 1 : 0);
+}
+
+}  // namespace tarnwick
