@@ -49,21 +49,26 @@ std::size_t findBytes(std::string_view haystack, std::string_view needle, std::s
   return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - haystack.data()) : kNone;
 }
 
-// Finds the next byte that belongs to a set; with SSE2 and a small set it tests
-// sixteen bytes per step, otherwise it looks each byte up in a table.
+// Finds the next byte that belongs to a set. With SSE2 a small set is tested sixteen
+// bytes per step; otherwise each byte is looked up in a table. Nothing that is not
+// used is initialised: a scanner is built on every call and the set scan is often short.
 class ByteSetScanner {
  public:
-  explicit ByteSetScanner(std::string_view set) {
-    for (char c : set) members_[static_cast<unsigned char>(c)] = true;
+  explicit ByteSetScanner(std::string_view set) : set_(set) {
 #if defined(__SSE2__)
-    vectorCount_ = set.size() <= kMaxVectorMembers ? set.size() : 0;
-    for (std::size_t i = 0; i < vectorCount_; ++i) vectors_[i] = _mm_set1_epi8(set[i]);
+    if (set.size() <= kMaxVectorMembers) {
+      for (std::size_t i = 0; i < set.size(); ++i) vectors_[i] = _mm_set1_epi8(set[i]);
+      return;
+    }
 #endif
+    useTable_ = true;
+    members_.fill(false);
+    for (char c : set) members_[static_cast<unsigned char>(c)] = true;
   }
 
   std::size_t next(std::string_view bytes, std::size_t from) const {
 #if defined(__SSE2__)
-    if (vectorCount_ > 0) {
+    if (!useTable_) {
       for (; from + 16 <= bytes.size(); from += 16) {
         const int mask = blockMask(bytes.data() + from);
         if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctz(mask));
@@ -71,28 +76,33 @@ class ByteSetScanner {
     }
 #endif
     for (; from < bytes.size(); ++from) {
-      if (members_[static_cast<unsigned char>(bytes[from])]) return from;
+      if (contains(bytes[from])) return from;
     }
     return kNone;
   }
 
  private:
+  bool contains(char c) const {
+    return useTable_ ? members_[static_cast<unsigned char>(c)] : set_.find(c) != kNone;
+  }
+
 #if defined(__SSE2__)
   static constexpr std::size_t kMaxVectorMembers = 8;
 
   int blockMask(const char* block) const {
     const __m128i data = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
     __m128i hits = _mm_cmpeq_epi8(data, vectors_[0]);
-    for (std::size_t i = 1; i < vectorCount_; ++i) {
+    for (std::size_t i = 1; i < set_.size(); ++i) {
       hits = _mm_or_si128(hits, _mm_cmpeq_epi8(data, vectors_[i]));
     }
     return _mm_movemask_epi8(hits);
   }
 
-  __m128i vectors_[kMaxVectorMembers]{};
-  std::size_t vectorCount_ = 0;
+  __m128i vectors_[kMaxVectorMembers];
 #endif
-  std::array<bool, 256> members_{};
+  std::string_view set_;
+  bool useTable_ = false;
+  std::array<bool, 256> members_;
 };
 
 // Returns the first candidate that starts a character; `next(from)` yields the

@@ -133,6 +133,7 @@ TEST(ByteStringTest, AgreesWithCharacterByCharacterModelOnRandomText) {
     r.reverse();
     EXPECT_EQ(s.find(needle, start), find) << text << " / " << needle;
     EXPECT_EQ(s.findOneOf("\">", start), oneOf) << text;
+    EXPECT_EQ(s.findOneOf("\">0123456789", start), oneOf) << text;  // large-set path
     EXPECT_EQ(s.findLast('/'), last) << text;
     EXPECT_EQ(r.str(), reversed) << text;
   }
