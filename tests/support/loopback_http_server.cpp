@@ -180,6 +180,12 @@ ScriptedResponse ScriptedResponse::stalled(std::string body, std::size_t bytesSe
   return response;
 }
 
+ScriptedResponse ScriptedResponse::rawReply(std::string bytes) {
+  ScriptedResponse response;
+  response.raw = std::move(bytes);
+  return response;
+}
+
 struct LoopbackHttpServer::Connection {
   std::thread thread;
   std::atomic<bool> finished{false};

@@ -45,6 +45,7 @@ struct ScriptedResponse {
   static ScriptedResponse redirect(std::string location, int status = 302);
   static ScriptedResponse cutOff(std::string body, std::size_t bytesSent);
   static ScriptedResponse stalled(std::string body, std::size_t bytesSent);
+  static ScriptedResponse rawReply(std::string bytes);
 };
 
 // What the server saw of one request; absent headers are nullopt.
