@@ -280,31 +280,60 @@ const Case kCases[] = {
      7},
 };
 
-class PageFetcherTest : public ::testing::TestWithParam<Case> {
+// What one fetch posted.
+struct Outcome {
+  std::vector<std::int32_t> ui, work, progress;  // progress: value1 of the download messages
+  std::string pageText;
+};
+
+class FetcherFixture : public ::testing::Test {
  protected:
-  void fetch(const Given& c) {
-    if (c.stored) {
-      fs::create_directories("download/host");
-      std::ofstream("download/host/f.bin") << std::string(*c.stored, 's');
-    }
-    http_.replies.assign(c.replies.begin(), c.replies.end());
-    files_.failNext(c.fault);
+  Outcome fetch(HttpClient& http, const std::atomic<bool>* abort, const std::string& url,
+                std::int32_t flags, std::uint32_t minSize) {
     FetchRequestPayload request;
     request.id = 7;
     request.depth = 3;
-    request.url = ByteString(c.url);
+    request.url = ByteString(url);
     request.referrer = "http://ref/";
-    request.flags = c.flags;
-    request.minSize = c.minSize;
-    PlatformServices services{&http_, &files_, &clock_, &messageBox_, &exit_};
-    PageFetcher fetcher(work_, status_, SaveLayout::Tree, services, &http_.abort);
+    request.flags = flags;
+    request.minSize = minSize;
+    PlatformServices services{&http, &files_, &clock_, &messageBox_, &exit_};
+    PageFetcher fetcher(work_, status_, SaveLayout::Tree, services, abort);
     fetcher.fetch(request);
     EXPECT_FALSE(fetcher.isBusy());
+    Outcome outcome;
+    for (UiMessage message; status_.pop(message);) {
+      outcome.ui.push_back(message.code);
+      EXPECT_EQ(message.text, request.url);
+      if (message.code == kLoading || message.code == kLoaded) {
+        outcome.progress.push_back(message.value1);
+      }
+      if (message.code == kLoaded) {
+        EXPECT_EQ(message.value2, message.value1);
+      }
+    }
+    for (WorkMessage message; work_.take(message);) {
+      outcome.work.push_back(message.code);
+      if (message.code == kPage) {
+        outcome.pageText = message.as<PageFetchedPayload>().pageText.str();
+      }
+    }
+    return outcome;
+  }
+
+  std::vector<std::chrono::milliseconds> pauses(int count) {
+    return std::vector<std::chrono::milliseconds>(count, std::chrono::milliseconds(100));
+  }
+  static std::optional<std::uintmax_t> sizeOf(const fs::path& file) {
+    return fs::exists(file) ? std::optional(fs::file_size(file)) : std::nullopt;
+  }
+  static void store(const fs::path& file, std::size_t size) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << std::string(size, 's');
   }
 
   testing::TempDir temp_;
   testing::ScopedCurrentDirectory inTemp_{temp_.path()};
-  ScriptedHttp http_;
   testing::FaultInjectingFileSystem files_;
   testing::FakeClock clock_;
   testing::ScriptedMessageBox messageBox_;
@@ -313,38 +342,27 @@ class PageFetcherTest : public ::testing::TestWithParam<Case> {
   UiMessageQueue status_;
 };
 
+class PageFetcherTest : public FetcherFixture, public ::testing::WithParamInterface<Case> {};
+
 TEST_P(PageFetcherTest, FollowsTheFetchRules) {
   const Case& c = GetParam();
-  fetch(c.given);
-  std::vector<std::int32_t> ui, progress, work;
-  for (UiMessage message; status_.pop(message);) {
-    ui.push_back(message.code);
-    EXPECT_EQ(message.text, ByteString(c.given.url));
-    if (message.code == kLoading || message.code == kLoaded) {
-      progress.push_back(message.value1);
-    }
-    if (message.code == kLoaded) {
-      EXPECT_EQ(message.value2, message.value1);
-    }
-  }
-  for (WorkMessage message; work_.take(message);) {
-    work.push_back(message.code);
-    if (message.code == kPage) {
-      EXPECT_EQ(message.as<PageFetchedPayload>().pageText.str(), c.pageText);
-    }
-  }
-  EXPECT_EQ(ui, c.ui);
-  EXPECT_EQ(work, c.work);
-  EXPECT_EQ(progress, c.progress);
-  EXPECT_EQ(static_cast<int>(http_.agents.size()), c.sessions);
-  EXPECT_EQ(clock_.pauses(),
-            std::vector<std::chrono::milliseconds>(c.pauses, std::chrono::milliseconds(100)));
-  EXPECT_LE(http_.mostLiveSessions, 1);
-  EXPECT_EQ(http_.liveSessions, 0);
-  for (const ByteString& agent : http_.agents) EXPECT_EQ(agent, "TWK/1.1 ROBOT");
-  for (const ByteString& header : http_.headers) EXPECT_EQ(header, "Referer: http://ref/\n");
   const fs::path target = "download/host/f.bin";
-  EXPECT_EQ(fs::exists(target) ? std::optional(fs::file_size(target)) : std::nullopt, c.saved);
+  if (c.given.stored) store(target, *c.given.stored);
+  ScriptedHttp http;
+  http.replies.assign(c.given.replies.begin(), c.given.replies.end());
+  files_.failNext(c.given.fault);
+  const Outcome outcome = fetch(http, &http.abort, c.given.url, c.given.flags, c.given.minSize);
+  EXPECT_EQ(outcome.ui, c.ui);
+  EXPECT_EQ(outcome.work, c.work);
+  EXPECT_EQ(outcome.progress, c.progress);
+  EXPECT_EQ(outcome.pageText, c.pageText);
+  EXPECT_EQ(static_cast<int>(http.agents.size()), c.sessions);
+  EXPECT_EQ(clock_.pauses(), pauses(c.pauses));
+  EXPECT_LE(http.mostLiveSessions, 1);
+  EXPECT_EQ(http.liveSessions, 0);
+  for (const ByteString& agent : http.agents) EXPECT_EQ(agent, "TWK/1.1 ROBOT");
+  for (const ByteString& header : http.headers) EXPECT_EQ(header, "Referer: http://ref/\n");
+  EXPECT_EQ(sizeOf(target), c.saved);
   EXPECT_FALSE(fs::exists("download/host/f.bin.twk-part"));
 }
 
@@ -354,6 +372,18 @@ INSTANTIATE_TEST_SUITE_P(Table, PageFetcherTest, ::testing::ValuesIn(kCases), []
       name.begin(), name.end(), [](char ch) { return !std::isalnum(ch); }, '_');
   return name;
 });
+
+TEST_F(FetcherFixture, CutsPageTextAndStopsReading) {
+  const std::size_t bodySize = PageFetcher::kMaxPageText + 4 * PageFetcher::kReadSize;
+  std::string body = "\r\n" + std::string(bodySize, 'x');
+  ScriptedHttp http;
+  http.replies.push_back({.body = std::move(body)});
+  const Outcome outcome = fetch(http, nullptr, "http://host/p.html", kFollow, 0);
+  EXPECT_EQ(outcome.work, (std::vector<std::int32_t>{kPage, kDone}));
+  EXPECT_EQ(outcome.pageText.size(), PageFetcher::kMaxPageText);
+  EXPECT_EQ(outcome.pageText.find_first_not_of('x'), std::string::npos);
+  EXPECT_LT(http.bytesServed, bodySize);
+}
 
 }  // namespace
 }  // namespace tarnwick
