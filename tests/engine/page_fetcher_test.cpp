@@ -1,6 +1,7 @@
 #include "engine/page_fetcher.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <deque>
@@ -12,6 +13,7 @@
 #include "engine/work_queue.h"
 #include "platform/http_client.h"
 #include "support/fake_platform.h"
+#include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick {
@@ -383,6 +385,134 @@ TEST_F(FetcherFixture, CutsPageTextAndStopsReading) {
   EXPECT_EQ(outcome.pageText.size(), PageFetcher::kMaxPageText);
   EXPECT_EQ(outcome.pageText.find_first_not_of('x'), std::string::npos);
   EXPECT_LT(http.bytesServed, bodySize);
+}
+
+using testing::ScriptedResponse;
+
+// The same fetcher over the real curl client and a loopback server.
+struct NetCase {
+  const char* name;
+  std::int32_t flags;
+  std::vector<ScriptedResponse> responses;  // served in turn; the last one repeats
+  std::vector<std::int32_t> work;
+  int requests;
+  int pauses = 0;
+  std::optional<std::uintmax_t> saved = {};
+  std::optional<std::size_t> stored = {};
+  const char* scheme = "http://";
+  const char* path = "/f.bin";
+  bool readOnlyFolder = false;
+};
+
+void PrintTo(const NetCase& c, std::ostream* out) { *out << c.name; }
+
+const NetCase kNetCases[] = {
+    {"page", kFollow, {ScriptedResponse::ok("a\r\nb\nc")}, {kPage, kDone}, 1},
+    {"404", kBoth, {ScriptedResponse::withStatus(404)}, {kFailed}, 1},
+    {"upper-case scheme", kFollow, {}, {kFailed}, 0, 0, {}, {}, "HTTP://"},
+    {"double slash", kFollow, {}, {kFailed}, 0, 0, {}, {}, "http://", "//f.bin"},
+    {"150000 bytes", kSave, {ScriptedResponse::ok(k150000)}, {kDone}, 1, 0, 150000},
+    {"same size", kSave, {ScriptedResponse::ok(kTen)}, {kDone}, 1, 0, 10, 10},
+    {"partial, then again",
+     kSave,
+     {ScriptedResponse::cutOff(k150000, 70000), ScriptedResponse::ok(k150000)},
+     {kDone},
+     2,
+     1,
+     150000},
+    {"no length",
+     kSave,
+     {ScriptedResponse::ok(kTen, testing::BodyFraming::CloseDelimited)},
+     {kDone},
+     1,
+     0,
+     10},
+    {"redirect to file",
+     kSave,
+     {ScriptedResponse::redirect("file:///etc/hostname")},
+     {kFailed},
+     3,
+     3},
+    {"stall", kSave, {ScriptedResponse::stalled(k150000, 1000)}, {kFailed}, 3, 3, 1000},
+    {"read-only folder",
+     kSave,
+     {ScriptedResponse::ok(kTen)},
+     {kFailed},
+     1,
+     0,
+     {},
+     {},
+     "http://",
+     "/f.bin",
+     true},
+};
+
+class PageFetcherOverCurlTest : public FetcherFixture,
+                                public ::testing::WithParamInterface<NetCase> {
+ protected:
+  std::unique_ptr<HttpClient> client() {
+    HttpClientOptions options;
+    options.connectTimeout = std::chrono::milliseconds(2000);
+    options.stallTimeout = std::chrono::milliseconds(300);
+    return makeCurlHttpClient(options);
+  }
+};
+
+TEST_P(PageFetcherOverCurlTest, FetchesFromALoopbackServer) {
+  const NetCase& c = GetParam();
+  if (c.readOnlyFolder && geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  testing::LoopbackHttpServer server;
+  std::size_t served = 0;
+  server.setHandler(
+      [&](const std::string&) { return c.responses[std::min(served++, c.responses.size() - 1)]; });
+  const std::string host = "127.0.0.1:" + std::to_string(server.port());
+  const fs::path folder = fs::path("download") / host;
+  if (c.stored) store(folder / "f.bin", *c.stored);
+  if (c.readOnlyFolder) {
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  const Outcome outcome = fetch(*client(), nullptr, c.scheme + host + c.path, c.flags, 0);
+  EXPECT_EQ(outcome.work, c.work);
+  EXPECT_EQ(static_cast<int>(server.requests().size()), c.requests);
+  EXPECT_EQ(clock_.pauses(), pauses(c.pauses));
+  EXPECT_EQ(sizeOf(folder / "f.bin"), c.saved);
+  for (const testing::LoggedRequest& request : server.requests()) {
+    EXPECT_EQ(request.userAgent, "TWK/1.1 ROBOT");
+    EXPECT_EQ(request.referer, "http://ref/");
+  }
+  if (c.flags == kFollow && !outcome.work.empty() && outcome.work[0] == kPage) {
+    EXPECT_EQ(outcome.pageText, "abc");
+  }
+  // Blocks may come in any size from a socket: the last attempt's values start at 0, grow,
+  // and end at the size on disk.
+  const auto lastAttempt = std::find(outcome.progress.rbegin(), outcome.progress.rend(), 0);
+  if (lastAttempt != outcome.progress.rend()) {
+    EXPECT_TRUE(std::is_sorted(lastAttempt.base() - 1, outcome.progress.end()));
+    EXPECT_EQ(static_cast<std::uintmax_t>(outcome.progress.back()), c.saved.value_or(0));
+  }
+  EXPECT_EQ(lastAttempt == outcome.progress.rend(), !c.saved || c.stored == c.saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PageFetcherOverCurlTest, ::testing::ValuesIn(kNetCases),
+                         [](const auto& info) {
+                           std::string name = info.param.name;
+                           std::replace_if(
+                               name.begin(), name.end(), [](char ch) { return !std::isalnum(ch); },
+                               '_');
+                           return name;
+                         });
+
+TEST_F(FetcherFixture, UnreachablePortCostsThreeAttemptsAndPauses) {
+  std::uint16_t closedPort = 0;
+  {
+    testing::LoopbackHttpServer server;
+    closedPort = server.port();
+  }
+  const std::string url = "http://127.0.0.1:" + std::to_string(closedPort) + "/f.bin";
+  const Outcome outcome = fetch(*makeCurlHttpClient({}), nullptr, url, kSave, 0);
+  EXPECT_EQ(outcome.work, std::vector<std::int32_t>{kFailed});
+  EXPECT_EQ(clock_.pauses(), pauses(3));
 }
 
 }  // namespace
