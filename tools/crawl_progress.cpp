@@ -49,6 +49,8 @@ std::string CrawlProgress::take(const UiMessage& message) {
     case StatusSearching:
       ++pagesSearched_;
       break;
+    case StatusExamining:
+      break;
     case StatusDownloading:
       received_ = static_cast<std::uint32_t>(message.value1);
       length_ = static_cast<std::uint32_t>(message.value2);

@@ -1,0 +1,132 @@
+// The built tarnwick-crawl, run as a child process in a temporary folder against a site
+// served on 127.0.0.1.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/loopback_http_server.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace tarnwick {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LoopbackHttpServer;
+using testing::ScriptedResponse;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Starts the binary in the current folder with stdout and stderr going to files there.
+pid_t startCrawl(const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(TARNWICK_CRAWL_BINARY)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "out.txt", O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "err.txt", O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid = -1;
+  const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  EXPECT_EQ(error, 0);
+  return pid;
+}
+
+int exitStatusOf(pid_t pid) {
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, 0), pid);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class TarnwickCrawlTest : public ::testing::Test {
+ protected:
+  testing::TempDir dir_;
+  testing::ScopedCurrentDirectory cwd_{dir_.path()};
+  LoopbackHttpServer server_;
+};
+
+TEST_F(TarnwickCrawlTest, ExitStatusAndStandardOutput) {
+  server_.serveFiles({{"/index.html", R"(<a href="two.html"><img src="a.gif">)"},
+                      {"/two.html", R"(<img src="b.png"><a href="x.zip">)"},
+                      {"/a.gif", std::string(2000, 'a')},
+                      {"/b.png", std::string(500, 'b')},
+                      {"/x.zip", "zip"}});
+  const std::string site = server_.url("/");
+  const std::string saved = (dir_.path() / "download" / site.substr(7)).string();
+  struct Case {
+    std::vector<std::string> args;
+    bool downloadIsAFile;
+    int status;
+    std::string stdoutText;
+    std::string stderrHas;
+  };
+  const std::vector<Case> cases = {
+      {{"--img=1", site + "index.html"},
+       false,
+       0,
+       site + "a.gif\t" + saved + "a.gif\n",
+       "巡回ダウンロード終了\n"},
+      {{"--zip", "--depth", "257", "--img", site + "index.html"},
+       false,
+       0,
+       site + "a.gif\t" + saved + "a.gif\n" + site + "b.png\t" + saved + "b.png\n",
+       "2 files saved"},
+      {{"--depth"}, false, 2, "", "--depth needs a value"},
+      {{"--img", site + "index.html"}, true, 1, "", "downloadファイルが存在しています。"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    fs::remove_all("download");
+    if (c.downloadIsAFile) std::ofstream("download") << "in the way";
+    EXPECT_EQ(exitStatusOf(startCrawl(c.args)), c.status);
+    EXPECT_EQ(readFile("out.txt"), c.stdoutText);
+    EXPECT_NE(readFile("err.txt").find(c.stderrHas), std::string::npos) << readFile("err.txt");
+  }
+}
+
+TEST_F(TarnwickCrawlTest, SecondInterruptCutsAStalledTransferShort) {
+  server_.serveFiles({{"/index.html", R"(<img src="a.gif"><img src="b.gif">)"}, {"/b.gif", "bbb"}});
+  server_.setResponse("/a.gif", ScriptedResponse::stalled(std::string(100000, 'a'), 1000));
+  const pid_t crawl = startCrawl({"--img", server_.url("/index.html")});
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  auto requested = [&] {
+    for (const auto& request : server_.requests()) {
+      if (request.path == "/a.gif") return true;
+    }
+    return false;
+  };
+  while (!requested() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(requested());
+  kill(crawl, SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the first one be seen
+  kill(crawl, SIGINT);
+
+  EXPECT_EQ(exitStatusOf(crawl), 130);
+  EXPECT_EQ(readFile("out.txt"), "");
+  for (const auto& request : server_.requests()) EXPECT_NE(request.path, "/b.gif");
+}
+
+}  // namespace
+}  // namespace tarnwick
