@@ -23,48 +23,47 @@ UiMessage message(std::int32_t code) {
   return m;
 }
 
-// What the stand-ins share with the test.
-struct Shared {
+// Builds the stand-ins and keeps what the test reads back.
+struct StandIns final : CrawlComponentFactory {
+  StandIns(UiMessageQueue& control, bool stopDuringFetch, int busyAnswers)
+      : control(control), stopDuringFetch(stopDuringFetch), busyAnswers(busyAnswers) {}
+  std::unique_ptr<Fetcher> makeFetcher(WorkQueue& work, UiMessageQueue& statusQueue,
+                                       const CrawlJob&) override;
+  std::unique_ptr<Extractor> makeExtractor(WorkQueue& work) override;
+
   UiMessageQueue& control;
   bool stopDuringFetch;
-  int busyAnswers;                     // how often the fetcher first claims to be busy
-  std::vector<std::string> fetched{};  // "url<referrer"
+  int busyAnswers;  // how often the fetcher first claims to be busy
+  UiMessageQueue* status = nullptr;
+  std::vector<std::string> fetched;  // "url<referrer"
 };
 
-// Posts what the real fetcher posts for a page and for a saved file.
-class StandInFetcher final : public Fetcher {
+// Posts what the real fetcher posts for a page and for a saved file, and one LinkFound per
+// link of kLinks as the real extractor would.
+class StandIn final : public Fetcher, public Extractor {
  public:
-  StandInFetcher(WorkQueue& work, UiMessageQueue& status, Shared& run)
-      : work_(work), status_(status), run_(run) {}
-  bool isBusy() const override { return run_.busyAnswers-- > 0; }
+  StandIn(WorkQueue& work, StandIns& shared) : work_(work), shared_(shared) {}
+  bool isBusy() const override { return shared_.busyAnswers-- > 0; }
   void fetch(const FetchRequestPayload& r) override {
-    run_.fetched.push_back(r.url.str() + "<" + r.referrer.str());
-    if (run_.stopDuringFetch) run_.control.push(message(ControlStop));  // start already taken
+    // A fetch must follow a "not busy" answer.
+    const char* busy = shared_.busyAnswers >= 0 ? " while busy" : "";
+    shared_.fetched.push_back(r.url.str() + "<" + r.referrer.str() + busy);
+    if (shared_.stopDuringFetch) shared_.control.push(message(ControlStop));  // start was taken
     if ((r.flags & FollowLinks) != 0) {
-      status_.push(message(StatusSearching));
+      shared_.status->push(message(StatusSearching));
       auto page = std::make_unique<PageFetchedPayload>();
       std::tie(page->id, page->depth, page->url) = std::tie(r.id, r.depth, r.url);
       work_.post(PageFetched, std::move(page));
     }
     if ((r.flags & SaveIfAtLeast) != 0) {
       for (auto code : {StatusExamining, StatusDownloading, StatusDownloading, StatusDownloaded}) {
-        status_.push(message(code));
+        shared_.status->push(message(code));
       }
     }
     auto done = std::make_unique<EntryDonePayload>();
     std::tie(done->id, done->url) = std::tie(r.id, r.url);
     work_.post(EntryDone, std::move(done));
   }
-
- private:
-  WorkQueue& work_;
-  UiMessageQueue& status_;
-  Shared& run_;
-};
-
-class StandInExtractor final : public Extractor {
- public:
-  explicit StandInExtractor(WorkQueue& work) : work_(work) {}
   void extractLinks(std::int32_t id, std::uint8_t depth, const ByteString& pageUrl,
                     const ByteString&) override {
     for (const std::string& url : kLinks.at(pageUrl.str())) {
@@ -77,22 +76,17 @@ class StandInExtractor final : public Extractor {
 
  private:
   WorkQueue& work_;
+  StandIns& shared_;
 };
 
-class StandInFactory final : public CrawlComponentFactory {
- public:
-  explicit StandInFactory(Shared& run) : run_(run) {}
-  std::unique_ptr<Fetcher> makeFetcher(WorkQueue& work, UiMessageQueue& status,
-                                       const CrawlJob&) override {
-    return std::make_unique<StandInFetcher>(work, status, run_);
-  }
-  std::unique_ptr<Extractor> makeExtractor(WorkQueue& work) override {
-    return std::make_unique<StandInExtractor>(work);
-  }
-
- private:
-  Shared& run_;
-};
+std::unique_ptr<Fetcher> StandIns::makeFetcher(WorkQueue& work, UiMessageQueue& statusQueue,
+                                               const CrawlJob&) {
+  status = &statusQueue;
+  return std::make_unique<StandIn>(work, *this);
+}
+std::unique_ptr<Extractor> StandIns::makeExtractor(WorkQueue& work) {
+  return std::make_unique<StandIn>(work, *this);
+}
 
 TEST(CrawlWorkerTest, LoopEndsAndReportsInOrder) {
   const std::vector<std::int32_t> twoImages{
@@ -128,15 +122,14 @@ TEST(CrawlWorkerTest, LoopEndsAndReportsInOrder) {
     job.startUrl = ByteString(c.startUrl);
     std::tie(job.rowCategory[0], job.rowFlags[0], job.rowCount) = std::tuple(2, SaveIfAtLeast, 1);
     std::tie(job.statusQueue, job.controlQueue) = std::tuple(&status, &control);
-    Shared run{control, c.stopDuringFetch, c.busyAnswers};
-    StandInFactory factory(run);
-    std::thread worker([&] { CrawlWorker(job, factory); });
+    StandIns standIns(control, c.stopDuringFetch, c.busyAnswers);
+    std::thread worker([&] { CrawlWorker(job, standIns); });
     control.push(message(ControlStart));
     worker.join();  // the idle rule or the stop ends the run by itself
     std::vector<std::int32_t> statuses;
     for (UiMessage m; status.pop(m);) statuses.push_back(m.code);
     EXPECT_EQ(statuses, c.statuses);
-    EXPECT_EQ(run.fetched, c.fetched);
+    EXPECT_EQ(standIns.fetched, c.fetched);
   }
 }
 
