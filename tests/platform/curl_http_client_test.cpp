@@ -152,18 +152,8 @@ TEST(CurlHttpClientTest, FailedAttemptsThrowHttpError) {
     SCOPED_TRACE(c.name);
     server.setResponse("/case", c.response);
     Fetched fetched;
-    bool opened = false;
-    try {
-      auto response = client->openSession(kAgent)->openUrl(ByteString(c.url), "Referer: \n");
-      opened = true;
-      char buffer[3];
-      while (const std::size_t count = response->read(buffer, sizeof buffer)) {
-        fetched.body.append(buffer, count);
-      }
-      ADD_FAILURE() << "no HttpError";
-    } catch (const HttpError&) {
-      EXPECT_EQ(opened, c.failsAt == FailsAt::Read);
-    }
+    EXPECT_THROW(fetchInto(fetched, *client, c.url, 3), HttpError);
+    EXPECT_EQ(fetched.status != 0, c.failsAt == FailsAt::Read);
     EXPECT_EQ(fetched.body, c.bodyBeforeError);
   }
 }
@@ -176,24 +166,22 @@ TEST(CurlHttpClientTest, AbortFlagEndsABlockedRead) {
   options.stallTimeout = std::chrono::hours(1);
   options.abort = &abort;
   auto client = makeCurlHttpClient(options);
-  auto response = client->openSession(kAgent)->openUrl(ByteString(server.url("/slow")), "");
-  char buffer[16];
-  ASSERT_EQ(response->read(buffer, sizeof buffer), 2u);
   std::thread stopper([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     abort = true;
   });
   // An ignored flag would end the read only when the server gives up its stall, as a cut
   // body: the message tells the two apart.
+  Fetched fetched;
   try {
-    response->read(buffer, sizeof buffer);
-    ADD_FAILURE() << "read returned";
+    fetchInto(fetched, *client, server.url("/slow"));
+    ADD_FAILURE() << "the body ended";
   } catch (const HttpError& error) {
     EXPECT_NE(std::string(error.what()).find("aborted"), std::string::npos) << error.what();
   }
   stopper.join();
-  EXPECT_THROW(client->openSession(kAgent)->openUrl(ByteString(server.url("/slow")), ""),
-               HttpError);
+  EXPECT_EQ(fetched.body, "01");
+  EXPECT_THROW(fetchInto(fetched, *client, server.url("/slow")), HttpError);
 }
 
 }  // namespace
