@@ -33,7 +33,10 @@ class FileSystem {
   virtual ~FileSystem() = default;
   // Missing when the entry does not exist or cannot be examined.
   virtual EntryInfo stat(const ByteString& path) = 0;
-  // Absolute path of the current directory, without a trailing separator.
+  // Absolute path of the current directory, without a trailing separator; empty when it
+  // cannot be read (it was removed). On Linux a character of its name without a code page
+  // 932 form is spelled as the "%XX" escapes of its UTF-8 bytes; paths that begin with this
+  // spelling still reach the real folder.
   virtual ByteString currentDirectory() = 0;
   // False when the folder could not be created (it may exist already).
   virtual bool createFolder(const ByteString& path) = 0;
