@@ -63,6 +63,8 @@ QIcon programIcon();
 // is the tab order; the first tab stop takes the focus. A push button calls
 // onButton(id); by default id 1 accepts and id 2 rejects the dialog.
 class TemplateDialog : public QDialog {
+  Q_OBJECT
+
  public:
   TemplateDialog(const DialogTemplate& dialogTemplate, QWidget* parent);
 

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "app/dialog_template.h"
+#include "app/main_dialog.h"
+#include "app/profile_store.h"
+#include "app/shell_launcher.h"
+#include "platform/codepage.h"
+#include "support/fake_platform.h"
+#include "support/temp_dir.h"
+
+namespace tarnwick::testing {
+
+// One offscreen QApplication for the whole test program, with the user's configuration
+// folder moved into a temporary one before Qt first looks at it.
+inline void ensureQtApplication() {
+  static TempDir* configHome = nullptr;
+  if (QApplication::instance() != nullptr) return;
+  configHome = new TempDir();
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("XDG_CONFIG_HOME", configHome->path().c_str());
+  static int argc = 1;
+  static char name[] = "Tarnwick";
+  static char* argv[] = {name, nullptr};
+  new QApplication(argc, argv);  // lives as long as the process
+}
+
+// Records what would have been opened and answers with `succeeds`.
+class RecordingShell final : public ShellLauncher {
+ public:
+  bool open(const QUrl& target) override {
+    opened.push_back(target);
+    return succeeds;
+  }
+  bool succeeds = true;
+  std::vector<QUrl> opened;
+};
+
+// While it lives, answers every modal dialog that opens by clicking its control
+// `buttonId`, and records the dialogs' titles.
+class ModalAnswerer {
+ public:
+  explicit ModalAnswerer(int buttonId) {
+    QObject::connect(&timer_, &QTimer::timeout, [this, buttonId] {
+      auto* dialog = qobject_cast<TemplateDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr || !dialog->isVisible()) return;
+      titles.push_back(dialog->windowTitle());
+      dialog->control<QPushButton>(buttonId)->click();
+    });
+    timer_.start(5);
+  }
+  std::vector<QString> titles;
+
+ private:
+  QTimer timer_;
+};
+
+// A fresh profile store, working directory and set of stand-ins for each test.
+class AppTest : public ::testing::Test {
+ protected:
+  AppTest() : workingDirectory_(folder_.path()) {
+    ensureQtApplication();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString((folder_.path() / "config").string()));
+    profile_ = makeSettingsProfileStore("Corvane", "Tarnwick");
+  }
+
+  AppServices services() { return {*profile_, shell_, messages_}; }
+  static QSettings stored() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Corvane", "Tarnwick");
+  }
+  // The warnings shown so far, in UTF-8.
+  std::vector<std::string> messageTexts() const {
+    std::vector<std::string> texts;
+    for (const ByteString& text : messages_.texts()) texts.push_back(cp932ToUtf8(text));
+    return texts;
+  }
+
+  TempDir folder_;
+  ScopedCurrentDirectory workingDirectory_;
+  std::unique_ptr<ProfileStore> profile_;
+  RecordingShell shell_;
+  ScriptedMessageBox messages_;
+};
+
+}  // namespace tarnwick::testing
