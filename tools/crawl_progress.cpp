@@ -29,8 +29,11 @@ std::string progressText(std::uint32_t received, std::uint32_t length) {
   const auto filled = static_cast<std::size_t>(percent * kBarWidth / 100);
   char percentText[8];
   std::snprintf(percentText, sizeof percentText, "%3u%%", static_cast<unsigned>(percent));
-  return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " +
-         percentText + " " + std::to_string(received) + "/" + std::to_string(length);
+  // Built by appending: GCC 12 misreports chained string + in optimised builds.
+  std::string text = "[";
+  text.append(filled, '#').append(kBarWidth - filled, '-').append("] ").append(percentText);
+  text.append(" ").append(std::to_string(received)).append("/").append(std::to_string(length));
+  return text;
 }
 
 // Width of one code point: the CJK, Hangul and full-width blocks take two columns.
