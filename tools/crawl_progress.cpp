@@ -29,7 +29,7 @@ std::string progressText(std::uint32_t received, std::uint32_t length) {
   const auto filled = static_cast<std::size_t>(percent * kBarWidth / 100);
   char percentText[8];
   std::snprintf(percentText, sizeof percentText, "%3u%%", static_cast<unsigned>(percent));
-  // Built by appending: GCC 12 misreports chained string + in optimised builds.
+  // Built by appending: GCC 12 misreports "literal" + std::string in optimised builds.
   std::string text = "[";
   text.append(filled, '#').append(kBarWidth - filled, '-').append("] ").append(percentText);
   text.append(" ").append(std::to_string(received)).append("/").append(std::to_string(length));
@@ -75,8 +75,8 @@ std::string CrawlProgress::take(const UiMessage& message) {
 
 std::string CrawlProgress::statusLine(int columns) const {
   std::string line = statusWord(status_);
-  if (status_ == StatusDownloading) line += " " + progressText(received_, length_);
-  if (!url_.empty()) line += " " + url_;
+  if (status_ == StatusDownloading) line.append(" ").append(progressText(received_, length_));
+  if (!url_.empty()) line.append(" ").append(url_);
   return fitToColumns(line, columns);
 }
 
