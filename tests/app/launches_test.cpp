@@ -44,30 +44,23 @@ TEST_F(LaunchTest, WebPagesOpenOnlyWhenConfirmed) {
     std::vector<QString> opened;
     for (const QUrl& url : shell.opened) opened.push_back(url.toString());
     EXPECT_EQ(opened, c.opened);
-    std::vector<std::string> texts;
-    for (const ByteString& text : messages.texts()) texts.push_back(cp932ToUtf8(text));
-    EXPECT_EQ(texts, c.messages);
+    EXPECT_EQ(textsOf(messages), c.messages);
   }
 }
 
 TEST_F(LaunchTest, DownloadFolderIsMadeWhenMissingAndOpened) {
-  enum class Before { Nothing, Folder, PlainFile };
   const struct {
-    Before before;
+    bool plainFileBefore;
     bool shellSucceeds;
-    bool folderAfter;
     std::vector<std::string> messages;
   } cases[] = {
-      {Before::Nothing, true, true, {}},
-      {Before::Folder, true, true, {}},
-      {Before::PlainFile, true, false, {}},  // the shell is asked to open the file itself
-      {Before::Nothing, false, true, {"エクスプローラを起動できませんでした。"}},
+      {false, true, {}},
+      {true, true, {}},  // the shell is asked to open the file itself
+      {false, false, {"エクスプローラを起動できませんでした。"}},
   };
   for (const auto& c : cases) {
-    QDir("download").removeRecursively();
     QFile::remove("download");
-    if (c.before == Before::Folder) QDir().mkdir("download");
-    if (c.before == Before::PlainFile) QFile("download").open(QIODevice::WriteOnly);
+    if (c.plainFileBefore) QFile("download").open(QIODevice::WriteOnly);
     RecordingShell shell;
     shell.succeeds = c.shellSucceeds;
     ScriptedMessageBox messages;
@@ -76,11 +69,9 @@ TEST_F(LaunchTest, DownloadFolderIsMadeWhenMissingAndOpened) {
     const QString expected = QDir::current().absoluteFilePath("download");
     ASSERT_EQ(shell.opened.size(), 1u);
     EXPECT_EQ(shell.opened[0], QUrl::fromLocalFile(expected));
-    EXPECT_EQ(QFileInfo(expected).isDir(), c.folderAfter);
-    EXPECT_EQ(messages.texts().size(), c.messages.size());
-    for (std::size_t i = 0; i < c.messages.size(); ++i) {
-      EXPECT_EQ(cp932ToUtf8(messages.texts()[i]), c.messages[i]);
-    }
+    EXPECT_EQ(QFileInfo(expected).isDir(), !c.plainFileBefore);
+    EXPECT_EQ(textsOf(messages), c.messages);
+    QDir("download").removeRecursively();
   }
 }
 
