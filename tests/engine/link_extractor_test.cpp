@@ -99,6 +99,8 @@ TEST(LinkExtractorTest, EdgeCases) {
       {"http://host/cgi/list.cgi?p=a/b", 0, "href=x.html>", {{"http://host/cgi/x.html", 1}}},
       {dir + "p.html", 2, "href=\"\x81\"b.html\"", {{dir + "\x81\"b.html", 3}}},
       {dir + "p.html", 2, "\x81href=a.html>", {}},
+      {"http://h/p.html", 0, "href=x.y\x81/z.html>", {{"http://h/x.y\x81/z.html", 1}}},
+      {"http://h/p.html", 0, "href=\x81/../q/./z.html>", {{"http://h/q/z.html", 1}}},
       {dir + "p.html", 255, "href=a.html> src=b.gif>", {{dir + "b.gif", 255}}},
       {dir + "p.html", 254, "href=a.html>", {{dir + "a.html", 255}}},
       {"http://h/p.html", 0, "href=" + deep28 + "v1.2/x>", {{"http://h/" + deep28 + "x", 1}}},
