@@ -143,6 +143,7 @@ ByteString::ByteString(std::string&& bytes) : bytes_(std::move(bytes)) {}
 
 bool ByteString::isCharBoundary(int index) const {
   if (index < 0 || index > length()) return false;
+  if (index == length()) return true;  // even after an unfinished lead byte
   return BoundaryTracker(bytes_).startsChar(static_cast<std::size_t>(index));
 }
 
@@ -193,9 +194,13 @@ ByteString ByteString::mid(int start, int count) const {
 }
 
 void ByteString::reverse() {
-  std::string reversed(bytes_.size(), '\0');
-  std::size_t out = bytes_.size();
-  for (std::size_t pos = 0; pos < bytes_.size();) {
+  // An unfinished lead byte at the end keeps its place: moved to the front it would take
+  // the next byte as its trail, and reversing again would not give the text back.
+  const bool unfinished = !bytes_.empty() && isLead(bytes_.back()) && isCharBoundary(length() - 1);
+  const std::size_t whole = bytes_.size() - (unfinished ? 1 : 0);
+  std::string reversed(bytes_);
+  std::size_t out = whole;
+  for (std::size_t pos = 0; pos < whole;) {
     const std::size_t size = charLength(bytes_, pos);
     out -= size;
     bytes_.copy(reversed.data() + out, size, pos);

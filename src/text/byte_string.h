@@ -46,7 +46,8 @@ class ByteString {
   ByteString mid(int start) const;
   ByteString mid(int start, int count) const;
 
-  // Reverses the order of characters; the two bytes of a double-byte character stay in order.
+  // Reverses the order of characters; the two bytes of a double-byte character stay in order
+  // and an unfinished lead byte at the end stays there, so reversing twice is the identity.
   void reverse();
   // Replaces every non-overlapping occurrence, scanning left to right; returns the count.
   int replace(std::string_view oldText, std::string_view newText);

@@ -71,8 +71,8 @@ TEST(ByteStringTest, ReverseAndMakeLowerWorkOnWholeCharacters) {
       {"aBc", "cBa", "abc"},
       {"q\x82\xa0z", "z\x82\xa0q", "q\x82\xa0z"},
       {"\x81\\/", "/\x81\\", "\x81\\/"},
-      {"yZ\x81", "\x81Zy", "yz\x81"},  // lone lead byte at the end
-      {"\xe0\x81\x82", "\x82\xe0\x81", "\xe0\x81\x82"},
+      {"yZ\x81", "Zy\x81", "yz\x81"},  // a lone lead byte at the end stays there
+      {"\xe0\x81\x82", "\xe0\x81\x82", "\xe0\x81\x82"},
       {"\x83\x41\x83\x5a", "\x83\x5a\x83\x41", "\x83\x41\x83\x5a"},  // trail bytes "A", "Z"
       {"\x82\x60\x82\x79\x82\x5f", "\x82\x5f\x82\x79\x82\x60", "\x82\x81\x82\x9a\x82\x5f"},
       {"\x83\x9f\x83\xb6\x83\xb7", "\x83\xb7\x83\xb6\x83\x9f", "\x83\xbf\x83\xd6\x83\xb7"},
@@ -122,7 +122,11 @@ TEST(ByteStringTest, AgreesWithCharacterByCharacterModelOnRandomText) {
     std::string reversed;
     for (std::size_t p = 0, size; p < text.size(); p += size) {
       size = ByteString::isLeadByte(text[p]) && p + 1 < text.size() ? 2 : 1;
-      reversed.insert(0, text, p, size);
+      if (size == 1 && ByteString::isLeadByte(text[p])) {
+        reversed += text[p];  // an unfinished character at the end stays there
+      } else {
+        reversed.insert(0, text, p, size);
+      }
       if (text[p] == '/') last = static_cast<int>(p);
       if (start < 0 || static_cast<int>(p) < start) continue;
       if (find < 0 && text.compare(p, needle.size(), needle) == 0) find = static_cast<int>(p);
@@ -136,6 +140,7 @@ TEST(ByteStringTest, AgreesWithCharacterByCharacterModelOnRandomText) {
     EXPECT_EQ(s.findOneOf("\">0123456789", start), oneOf) << text;  // large-set path
     EXPECT_EQ(s.findLast('/'), last) << text;
     EXPECT_EQ(r.str(), reversed) << text;
+    EXPECT_TRUE(s.isCharBoundary(s.length())) << text;
   }
 }
 
