@@ -112,6 +112,19 @@ const char* reasonPhrase(int status) {
   }
 }
 
+// Sends `pattern` over and over until `length` bytes are out, one block at a time.
+bool sendRepeated(int socket, const std::string& pattern, std::uint64_t length, int wakeEvent) {
+  std::string block;
+  while (!pattern.empty() && block.size() < 64 * 1024) block += pattern;
+  for (std::uint64_t sent = 0; sent < length && !block.empty();) {
+    const std::size_t size =
+        static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length - sent));
+    if (!sendAll(socket, std::string_view(block).substr(0, size), wakeEvent)) return false;
+    sent += size;
+  }
+  return true;
+}
+
 std::string framedBody(const ScriptedResponse& response) {
   if (response.framing != BodyFraming::Chunked) return response.body;
   std::string framed;
@@ -129,7 +142,9 @@ std::string framedBody(const ScriptedResponse& response) {
 std::string responseHead(const ScriptedResponse& response) {
   std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
                      reasonPhrase(response.status) + "\r\nConnection: close\r\n";
-  if (response.framing == BodyFraming::ContentLength) {
+  if (response.repeatedLength) {
+    head += "Content-Length: " + std::to_string(*response.repeatedLength) + "\r\n";
+  } else if (response.framing == BodyFraming::ContentLength) {
     head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
   } else if (response.framing == BodyFraming::Chunked) {
     head += "Transfer-Encoding: chunked\r\n";
@@ -183,6 +198,12 @@ ScriptedResponse ScriptedResponse::stalled(std::string body, std::size_t bytesSe
 ScriptedResponse ScriptedResponse::rawReply(std::string bytes) {
   ScriptedResponse response;
   response.raw = std::move(bytes);
+  return response;
+}
+
+ScriptedResponse ScriptedResponse::repeated(std::string pattern, std::uint64_t length) {
+  ScriptedResponse response = ok(std::move(pattern));
+  response.repeatedLength = length;
   return response;
 }
 
@@ -314,6 +335,11 @@ void LoopbackHttpServer::serve(int socket) {
     return;
   }
   if (!sendAll(socket, responseHead(response), wakeEvent_) || request.method == "HEAD") return;
+  if (response.repeatedLength) {
+    sendRepeated(socket, response.body, *response.repeatedLength, wakeEvent_);
+    shutdown(socket, SHUT_WR);
+    return;
+  }
   const std::string body = framedBody(response);
   const std::size_t bytesToSend =
       response.truncation ? std::min(response.truncation->bytes, body.size()) : body.size();

@@ -39,6 +39,9 @@ struct ScriptedResponse {
   std::optional<Truncation> truncation;
   // Sent verbatim instead of a formed response, for malformed replies.
   std::optional<std::string> raw;
+  // When set, the body is `body` repeated up to this many bytes, made while it is sent,
+  // so a huge body costs the server no memory. Content-Length framing only.
+  std::optional<std::uint64_t> repeatedLength;
 
   static ScriptedResponse ok(std::string body, BodyFraming framing = BodyFraming::ContentLength);
   static ScriptedResponse withStatus(int status, std::string body = {});
@@ -46,6 +49,7 @@ struct ScriptedResponse {
   static ScriptedResponse cutOff(std::string body, std::size_t bytesSent);
   static ScriptedResponse stalled(std::string body, std::size_t bytesSent);
   static ScriptedResponse rawReply(std::string bytes);
+  static ScriptedResponse repeated(std::string pattern, std::uint64_t length);
 };
 
 // What the server saw of one request; absent headers are nullopt.
