@@ -6,8 +6,15 @@ PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libcurl4-openssl
 CMAKE_FLAGS ?=
 BENCH_DIR ?= build-bench
 BENCH_PACKAGES := libbenchmark-dev nginx wget curl time python3
+ASAN_DIR ?= build-asan
+TSAN_DIR ?= build-tsan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+# The tests that run threads: both queues, the worker, whole crawls with stop and end.
+THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlEndToEnd|HostileSite
 
-.PHONY: deps configure build run test screenshots bench fuzz clean
+.PHONY: deps configure build run test test-sanitizers screenshots bench fuzz clean
 
 deps:
 	@bash tools/install-deps.sh $(PACKAGES)
@@ -37,6 +44,26 @@ bench:
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for program in $(BENCH_DIR)/bench/tarnwick_*_bench; do echo "== $$program"; $$program || exit 1; done
 	python3 bench/crawl-vs-wget --crawler $(BENCH_DIR)/tools/tarnwick-crawl
+
+# The suite under AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded
+# tests under ThreadSanitizer; each in its own build folder.
+test-sanitizers: deps
+	cmake -S . -B $(ASAN_DIR) -DTARNWICK_SANITIZE=address,undefined -DTARNWICK_BUILD_APP=OFF
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+	cmake -S . -B $(TSAN_DIR) -DTARNWICK_SANITIZE=thread -DTARNWICK_BUILD_APP=OFF
+	cmake --build $(TSAN_DIR) --target tarnwick_engine_tests -j $(JOBS)
+	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 \
+	  ctest --output-on-failure -L engine -R '$(THREADED_TESTS)'
+
+# Each libFuzzer target for FUZZ_SECONDS, from its seeds in fuzz/corpus (fuzz/run.sh).
+fuzz:
+	@bash tools/install-deps.sh $(PACKAGES) $(FUZZ_PACKAGES)
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ -DTARNWICK_SANITIZE=address,undefined \
+	      -DTARNWICK_BUILD_FUZZ=ON -DTARNWICK_BUILD_APP=OFF -DTARNWICK_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_DIR) --target fuzzers -j $(JOBS)
+	bash fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD_DIR)
