@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -14,23 +13,14 @@
 namespace tarnwick {
 namespace {
 
-const std::map<std::string, std::vector<std::string>> kLinks{
-    {"http://h/", {"http://h/1.jpg", "http://h/2.jpg"}}};
-
 UiMessage message(std::int32_t code) {
   UiMessage m;
   m.code = code;
   return m;
 }
 
-// Builds the stand-ins and keeps what the test reads back.
-struct StandIns final : CrawlComponentFactory {
-  StandIns(UiMessageQueue& control, bool stopDuringFetch, int busyAnswers)
-      : control(control), stopDuringFetch(stopDuringFetch), busyAnswers(busyAnswers) {}
-  std::unique_ptr<Fetcher> makeFetcher(WorkQueue& work, UiMessageQueue& statusQueue,
-                                       const CrawlJob&) override;
-  std::unique_ptr<Extractor> makeExtractor(WorkQueue& work) override;
-
+// What the stand-ins share and what the test reads back.
+struct Shared {
   UiMessageQueue& control;
   bool stopDuringFetch;
   int busyAnswers;  // how often the fetcher first claims to be busy
@@ -39,10 +29,10 @@ struct StandIns final : CrawlComponentFactory {
 };
 
 // Posts what the real fetcher posts for a page and for a saved file, and one LinkFound per
-// link of kLinks as the real extractor would.
+// of the two images on the start page as the real extractor would.
 class StandIn final : public Fetcher, public Extractor {
  public:
-  StandIn(WorkQueue& work, StandIns& shared) : work_(work), shared_(shared) {}
+  StandIn(WorkQueue& work, Shared& shared) : work_(work), shared_(shared) {}
   bool isBusy() const override { return shared_.busyAnswers-- > 0; }
   void fetch(const FetchRequestPayload& r) override {
     // A fetch must follow a "not busy" answer.
@@ -64,9 +54,9 @@ class StandIn final : public Fetcher, public Extractor {
     std::tie(done->id, done->url) = std::tie(r.id, r.url);
     work_.post(EntryDone, std::move(done));
   }
-  void extractLinks(std::int32_t id, std::uint8_t depth, const ByteString& pageUrl,
+  void extractLinks(std::int32_t id, std::uint8_t depth, const ByteString&,
                     const ByteString&) override {
-    for (const std::string& url : kLinks.at(pageUrl.str())) {
+    for (const char* url : {"http://h/1.jpg", "http://h/2.jpg"}) {
       auto link = std::make_unique<LinkFoundPayload>();
       std::tie(link->depth, link->url, link->parent) =
           std::make_tuple(static_cast<std::uint8_t>(depth + 1), ByteString(url), id);
@@ -76,17 +66,20 @@ class StandIn final : public Fetcher, public Extractor {
 
  private:
   WorkQueue& work_;
-  StandIns& shared_;
+  Shared& shared_;
 };
 
-std::unique_ptr<Fetcher> StandIns::makeFetcher(WorkQueue& work, UiMessageQueue& statusQueue,
-                                               const CrawlJob&) {
-  status = &statusQueue;
-  return std::make_unique<StandIn>(work, *this);
-}
-std::unique_ptr<Extractor> StandIns::makeExtractor(WorkQueue& work) {
-  return std::make_unique<StandIn>(work, *this);
-}
+struct StandIns final : CrawlComponentFactory, Shared {
+  explicit StandIns(const Shared& shared) : Shared(shared) {}
+  std::unique_ptr<Fetcher> makeFetcher(WorkQueue& work, UiMessageQueue& statusQueue,
+                                       const CrawlJob&) override {
+    status = &statusQueue;
+    return std::make_unique<StandIn>(work, *this);
+  }
+  std::unique_ptr<Extractor> makeExtractor(WorkQueue& work) override {
+    return std::make_unique<StandIn>(work, *this);
+  }
+};
 
 TEST(CrawlWorkerTest, LoopEndsAndReportsInOrder) {
   const std::vector<std::int32_t> twoImages{
@@ -122,7 +115,7 @@ TEST(CrawlWorkerTest, LoopEndsAndReportsInOrder) {
     job.startUrl = ByteString(c.startUrl);
     std::tie(job.rowCategory[0], job.rowFlags[0], job.rowCount) = std::tuple(2, SaveIfAtLeast, 1);
     std::tie(job.statusQueue, job.controlQueue) = std::tuple(&status, &control);
-    StandIns standIns(control, c.stopDuringFetch, c.busyAnswers);
+    StandIns standIns({control, c.stopDuringFetch, c.busyAnswers, nullptr, {}});
     std::thread worker([&] { CrawlWorker(job, standIns); });
     control.push(message(ControlStart));
     worker.join();  // the idle rule or the stop ends the run by itself
