@@ -20,14 +20,13 @@
 
 namespace tarnwick::testing {
 
-// One offscreen QApplication for the whole test program, with the user's configuration
-// folder moved into a temporary one before Qt first looks at it.
+// One offscreen QApplication for the whole program, with the user's configuration folder
+// moved into a temporary one before Qt first looks at it.
 inline void ensureQtApplication() {
-  static TempDir* configHome = nullptr;
   if (QApplication::instance() != nullptr) return;
-  configHome = new TempDir();
+  static TempDir configHome;
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  qputenv("XDG_CONFIG_HOME", configHome->path().c_str());
+  qputenv("XDG_CONFIG_HOME", configHome.path().c_str());
   static int argc = 1;
   static char name[] = "Tarnwick";
   static char* argv[] = {name, nullptr};
@@ -42,8 +41,7 @@ inline std::vector<std::string> textsOf(const ScriptedMessageBox& messages) {
 }
 
 // Records what would have been opened and answers with `succeeds`.
-class RecordingShell final : public ShellLauncher {
- public:
+struct RecordingShell final : ShellLauncher {
   bool open(const QUrl& target) override {
     opened.push_back(target);
     return succeeds;
@@ -52,23 +50,20 @@ class RecordingShell final : public ShellLauncher {
   std::vector<QUrl> opened;
 };
 
-// While it lives, answers every modal dialog that opens by clicking its control
+// While it lives, answers each modal dialog that opens by clicking its control
 // `buttonId`, and records the dialogs' titles.
-class ModalAnswerer {
- public:
+struct ModalAnswerer {
   explicit ModalAnswerer(int buttonId) {
-    QObject::connect(&timer_, &QTimer::timeout, [this, buttonId] {
+    QObject::connect(&timer, &QTimer::timeout, [this, buttonId] {
       auto* dialog = qobject_cast<TemplateDialog*>(QApplication::activeModalWidget());
       if (dialog == nullptr || !dialog->isVisible()) return;
       titles.push_back(dialog->windowTitle());
       dialog->control<QPushButton>(buttonId)->click();
     });
-    timer_.start(5);
+    timer.start(5);
   }
   std::vector<QString> titles;
-
- private:
-  QTimer timer_;
+  QTimer timer;
 };
 
 // A fresh profile store, working directory and set of stand-ins for each test.
@@ -80,7 +75,6 @@ class AppTest : public ::testing::Test {
                        QString::fromStdString((folder_.path() / "config").string()));
     profile_ = makeSettingsProfileStore("Corvane", "Tarnwick");
   }
-
   AppServices services() { return {*profile_, shell_, messages_}; }
   static QSettings stored() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Corvane", "Tarnwick");

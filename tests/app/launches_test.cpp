@@ -1,6 +1,5 @@
 #include <QDir>
 #include <QFile>
-#include <functional>
 
 #include "app/dialog_templates.h"
 #include "app/dialogs.h"
@@ -9,27 +8,26 @@
 namespace tarnwick::testing {
 namespace {
 
-class LaunchTest : public AppTest {};
+using LaunchTest = AppTest;
 
 TEST_F(LaunchTest, WebPagesOpenOnlyWhenConfirmed) {
-  using Launch = std::function<void(ShellLauncher&, MessageBox&)>;
-  const Launch manual = [](ShellLauncher& s, MessageBox& m) { OpenManualPage(nullptr, s, m); };
-  const Launch intro = [](ShellLauncher& s, MessageBox& m) { ShowSisterIntro(nullptr, s, m); };
+  const auto manual = &OpenManualPage;
+  const auto intro = &ShowSisterIntro;
   const char* kManual = "オンラインマニュアルの起動";
   const char* kIntro = "Fellhoundの紹介";
   const struct {
-    Launch launch;
+    decltype(manual) launch;
     int answer;
     bool shellSucceeds;
-    std::vector<QString> opened;
+    std::vector<QUrl> opened;
     std::vector<std::string> messages;
     const char* title;
   } cases[] = {
-      {manual, kOkId, true, {kManualPageUrl}, {}, kManual},
-      {manual, kOkId, false, {kManualPageUrl}, {"ブラウザが起動されませんでした。"}, kManual},
+      {manual, kOkId, true, {QUrl(kManualPageUrl)}, {}, kManual},
+      {manual, kOkId, false, {QUrl(kManualPageUrl)}, {"ブラウザが起動されませんでした。"}, kManual},
       {manual, kCancelId, true, {}, {}, kManual},
-      {intro, kOkId, true, {kSisterPageUrl}, {}, kIntro},
-      {intro, kOkId, false, {kSisterPageUrl}, {"ブラウザを起動できませんでした"}, kIntro},
+      {intro, kOkId, true, {QUrl(kSisterPageUrl)}, {}, kIntro},
+      {intro, kOkId, false, {QUrl(kSisterPageUrl)}, {"ブラウザを起動できませんでした"}, kIntro},
       {intro, kCancelId, true, {}, {}, kIntro},
   };
   for (const auto& c : cases) {
@@ -37,41 +35,33 @@ TEST_F(LaunchTest, WebPagesOpenOnlyWhenConfirmed) {
     shell.succeeds = c.shellSucceeds;
     ScriptedMessageBox messages;
     ModalAnswerer answerer(c.answer);
-    c.launch(shell, messages);
-
-    ASSERT_EQ(answerer.titles.size(), 1u);
-    EXPECT_EQ(answerer.titles[0], QString::fromUtf8(c.title));
-    std::vector<QString> opened;
-    for (const QUrl& url : shell.opened) opened.push_back(url.toString());
-    EXPECT_EQ(opened, c.opened);
+    c.launch(nullptr, shell, messages);
+    EXPECT_EQ(answerer.titles, std::vector<QString>{QString::fromUtf8(c.title)});
+    EXPECT_EQ(shell.opened, c.opened);
     EXPECT_EQ(textsOf(messages), c.messages);
   }
 }
 
 TEST_F(LaunchTest, DownloadFolderIsMadeWhenMissingAndOpened) {
   const struct {
-    bool plainFileBefore;
+    bool plainFileBefore;  // then the shell is asked to open the file itself
     bool shellSucceeds;
     std::vector<std::string> messages;
-  } cases[] = {
-      {false, true, {}},
-      {true, true, {}},  // the shell is asked to open the file itself
-      {false, false, {"エクスプローラを起動できませんでした。"}},
-  };
+  } cases[] = {{false, true, {}},
+               {true, true, {}},
+               {false, false, {"エクスプローラを起動できませんでした。"}}};
+  const QString download = QDir::current().absoluteFilePath("download");
   for (const auto& c : cases) {
-    QFile::remove("download");
-    if (c.plainFileBefore) QFile("download").open(QIODevice::WriteOnly);
+    QDir(download).removeRecursively();
+    QFile::remove(download);
+    if (c.plainFileBefore) QFile(download).open(QIODevice::WriteOnly);
     RecordingShell shell;
     shell.succeeds = c.shellSucceeds;
     ScriptedMessageBox messages;
     OpenDownloadFolder(shell, messages);
-
-    const QString expected = QDir::current().absoluteFilePath("download");
-    ASSERT_EQ(shell.opened.size(), 1u);
-    EXPECT_EQ(shell.opened[0], QUrl::fromLocalFile(expected));
-    EXPECT_EQ(QFileInfo(expected).isDir(), !c.plainFileBefore);
+    EXPECT_EQ(shell.opened, std::vector<QUrl>{QUrl::fromLocalFile(download)});
+    EXPECT_EQ(QFileInfo(download).isDir(), !c.plainFileBefore);
     EXPECT_EQ(textsOf(messages), c.messages);
-    QDir("download").removeRecursively();
   }
 }
 

