@@ -11,8 +11,9 @@ TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_PACKAGES := clang libclang-rt-14-dev
-# The tests that run threads: both queues, the worker, whole crawls with stop and end.
-THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlEndToEnd|HostileSite
+# The tests that run threads: both queues, the worker, whole crawls with stop and end,
+# and the desktop program stopped twice or ended in the middle of a download.
+THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlEndToEnd|HostileSite|MainDialogTest\.(StopPress|EndingDuring)
 
 .PHONY: deps configure build run test test-sanitizers screenshots bench fuzz clean
 
@@ -52,10 +53,10 @@ test-sanitizers: deps
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
-	cmake -S . -B $(TSAN_DIR) -DTARNWICK_SANITIZE=thread -DTARNWICK_BUILD_APP=OFF
-	cmake --build $(TSAN_DIR) --target tarnwick_engine_tests -j $(JOBS)
+	cmake -S . -B $(TSAN_DIR) -DTARNWICK_SANITIZE=thread
+	cmake --build $(TSAN_DIR) --target tarnwick_engine_tests tarnwick_app_tests -j $(JOBS)
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 \
-	  ctest --output-on-failure -L engine -R '$(THREADED_TESTS)'
+	  ctest --output-on-failure -R '$(THREADED_TESTS)'
 
 # Each libFuzzer target for FUZZ_SECONDS, from its seeds in fuzz/corpus (fuzz/run.sh).
 fuzz:
