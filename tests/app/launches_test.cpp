@@ -11,34 +11,31 @@ namespace {
 using LaunchTest = AppTest;
 
 TEST_F(LaunchTest, WebPagesOpenOnlyWhenConfirmed) {
-  const auto manual = &OpenManualPage;
-  const auto intro = &ShowSisterIntro;
-  const char* kManual = "オンラインマニュアルの起動";
-  const char* kIntro = "Fellhoundの紹介";
   const struct {
-    decltype(manual) launch;
-    int answer;
-    bool shellSucceeds;
-    std::vector<QUrl> opened;
-    std::vector<std::string> messages;
+    void (*launch)(QWidget*, ShellLauncher&, MessageBox&);
     const char* title;
-  } cases[] = {
-      {manual, kOkId, true, {QUrl(kManualPageUrl)}, {}, kManual},
-      {manual, kOkId, false, {QUrl(kManualPageUrl)}, {"ブラウザが起動されませんでした。"}, kManual},
-      {manual, kCancelId, true, {}, {}, kManual},
-      {intro, kOkId, true, {QUrl(kSisterPageUrl)}, {}, kIntro},
-      {intro, kOkId, false, {QUrl(kSisterPageUrl)}, {"ブラウザを起動できませんでした"}, kIntro},
-      {intro, kCancelId, true, {}, {}, kIntro},
+    const char* url;
+    const char* failure;  // when the shell cannot open the page
+  } pages[] = {
+      {OpenManualPage, "オンラインマニュアルの起動", kManualPageUrl,
+       "ブラウザが起動されませんでした。"},
+      {ShowSisterIntro, "Fellhoundの紹介", kSisterPageUrl, "ブラウザを起動できませんでした"},
   };
-  for (const auto& c : cases) {
-    RecordingShell shell;
-    shell.succeeds = c.shellSucceeds;
-    ScriptedMessageBox messages;
-    ModalAnswerer answerer(c.answer);
-    c.launch(nullptr, shell, messages);
-    EXPECT_EQ(answerer.titles, std::vector<QString>{QString::fromUtf8(c.title)});
-    EXPECT_EQ(shell.opened, c.opened);
-    EXPECT_EQ(textsOf(messages), c.messages);
+  const std::pair<int, bool> answers[] = {{kOkId, true}, {kOkId, false}, {kCancelId, true}};
+  for (const auto& page : pages) {
+    for (const auto& [answer, shellSucceeds] : answers) {
+      RecordingShell shell;
+      shell.succeeds = shellSucceeds;
+      ScriptedMessageBox messages;
+      ModalAnswerer answerer(answer);
+      page.launch(nullptr, shell, messages);
+      EXPECT_EQ(answerer.titles, std::vector<QString>{QString::fromUtf8(page.title)});
+      const bool confirmed = answer == kOkId;
+      EXPECT_EQ(shell.opened, confirmed ? std::vector{QUrl(page.url)} : std::vector<QUrl>{});
+      EXPECT_EQ(textsOf(messages), confirmed && !shellSucceeds
+                                       ? std::vector<std::string>{page.failure}
+                                       : std::vector<std::string>{});
+    }
   }
 }
 

@@ -41,13 +41,13 @@ class MainDialogTest : public AppTest {
   }
   // Points the form at the server's start page and presses the run button.
   void startCrawl(MainDialog& dialog) {
-    dialog.control<QLineEdit>(kStartUrlEdit)->setText(QString::fromStdString(url("/index.html")));
+    dialog.control<QLineEdit>(kStartUrlEdit)
+        ->setText(QString::fromStdString(server_.url("/index.html")));
     click(dialog, kRunButton);
   }
-  std::string url(const std::string& path) const { return server_.url(path); }
   bool downloading(const MainDialog& dialog, const std::string& path) const {
     return textOf(dialog, kStatusLine) == "ダウンロード中..." &&
-           textOf(dialog, kParameterLine).toStdString() == url(path);
+           textOf(dialog, kParameterLine).toStdString() == server_.url(path);
   }
 
   LoopbackHttpServer server_;
@@ -173,8 +173,8 @@ TEST_F(MainDialogTest, RunPressCrawlsUntilFinishedAndListsTheDownloads) {
   ASSERT_TRUE(tickUntil(dialog, [&] { return !dialog.runActive(); }));
   auto* list = dialog.control<QListWidget>(kResultList);
   ASSERT_EQ(list->count(), 2);
-  EXPECT_EQ(list->item(0)->text().toStdString(), url("/a.png"));
-  EXPECT_EQ(list->item(1)->text().toStdString(), url("/b.png"));
+  EXPECT_EQ(list->item(0)->text().toStdString(), server_.url("/a.png"));
+  EXPECT_EQ(list->item(1)->text().toStdString(), server_.url("/b.png"));
   EXPECT_EQ(list->currentRow(), 1);
   EXPECT_EQ(textOf(dialog, kRunButton), "実　行");
   EXPECT_EQ(textOf(dialog, kStatusLine), "巡回ダウンロード終了");
@@ -182,13 +182,9 @@ TEST_F(MainDialogTest, RunPressCrawlsUntilFinishedAndListsTheDownloads) {
 }
 
 TEST_F(MainDialogTest, StopPressEndsTheRunAfterTheCurrentFetch) {
-  int bigRequests = 0;
-  server_.setHandler([&](const std::string& path) -> std::optional<ScriptedResponse> {
-    if (path == "/index.html")
-      return ScriptedResponse::ok(R"(<img src="big.png"><img src="c.png">)");
-    if (path == "/big.png" && bigRequests++ == 0) return ScriptedResponse::stalled(image_, 1024);
-    return ScriptedResponse::ok(image_);
-  });
+  server_.serveFiles(
+      {{"/index.html", R"(<img src="big.png"><img src="c.png">)"}, {"/c.png", image_}});
+  server_.setResponse("/big.png", ScriptedResponse::stalled(image_, 1024));
   MainDialog dialog(services());
   startCrawl(dialog);
   ASSERT_TRUE(tickUntil(dialog, [&] { return downloading(dialog, "/big.png"); }));
@@ -198,6 +194,7 @@ TEST_F(MainDialogTest, StopPressEndsTheRunAfterTheCurrentFetch) {
   EXPECT_TRUE(dialog.runActive());
   EXPECT_EQ(textOf(dialog, kRunButton), "停 止");
 
+  server_.setResponse("/big.png", ScriptedResponse::ok(image_));  // for the retry
   server_.releaseStalledResponses();
   ASSERT_TRUE(tickUntil(dialog, [&] { return !dialog.runActive(); }));
   EXPECT_EQ(textOf(dialog, kRunButton), "実　行");
@@ -205,17 +202,14 @@ TEST_F(MainDialogTest, StopPressEndsTheRunAfterTheCurrentFetch) {
 }
 
 TEST_F(MainDialogTest, EndingDuringADownloadAbortsItAndWaitsForTheWorker) {
-  std::atomic<int> bigRequests{0};
-  server_.setHandler([&](const std::string& path) -> std::optional<ScriptedResponse> {
-    if (path == "/index.html") return ScriptedResponse::ok(R"(<img src="big.png">)");
-    const std::string body(64 << 20, 'v');
-    if (bigRequests++ == 0) return ScriptedResponse::stalled(body, 1 << 20);
-    return ScriptedResponse::ok(body);
-  });
-  // Should aborting not work, the stalled body is let go after half a minute, and noted.
+  const std::string body(64 << 20, 'v');
+  server_.serveFiles({{"/index.html", R"(<img src="big.png">)"}});
+  server_.setResponse("/big.png", ScriptedResponse::stalled(body, 1 << 20));
+  // Should aborting not work, the download is let go after half a minute, and noted.
   std::promise<void> ended;
   auto rescued = std::async(std::launch::async, [&, done = ended.get_future()] {
     if (done.wait_for(std::chrono::seconds(30)) == std::future_status::ready) return false;
+    server_.setResponse("/big.png", ScriptedResponse::ok(body));
     server_.releaseStalledResponses();
     return true;
   });

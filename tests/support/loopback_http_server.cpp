@@ -13,7 +13,6 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <sstream>
 #include <string_view>
 #include <system_error>
@@ -22,7 +21,6 @@ namespace tarnwick::testing {
 namespace {
 
 constexpr std::size_t kMaxRequestHeadBytes = 64 * 1024;
-constexpr std::size_t kChunkBytes = 4096;
 constexpr int kIdleClientMs = 10000;  // a client that sends nothing for this long is dropped
 constexpr auto kLongestStall = std::chrono::seconds(60);
 
@@ -98,20 +96,6 @@ bool sendRepeated(int socket, const std::string& pattern, std::uint64_t length, 
   return true;
 }
 
-std::string framedBody(const ScriptedResponse& response) {
-  if (response.framing != BodyFraming::Chunked) return response.body;
-  std::string framed;
-  for (std::size_t at = 0; at < response.body.size(); at += kChunkBytes) {
-    const std::size_t size = std::min(kChunkBytes, response.body.size() - at);
-    char sizeLine[32];
-    std::snprintf(sizeLine, sizeof sizeLine, "%zx\r\n", size);
-    framed += sizeLine;
-    framed.append(response.body, at, size);
-    framed += "\r\n";
-  }
-  return framed + "0\r\n\r\n";
-}
-
 std::string responseHead(const ScriptedResponse& response) {
   // Clients read the status code only, so one reason phrase fits every status.
   std::string head =
@@ -120,8 +104,6 @@ std::string responseHead(const ScriptedResponse& response) {
     head += "Content-Length: " + std::to_string(*response.repeatedLength) + "\r\n";
   } else if (response.framing == BodyFraming::ContentLength) {
     head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
-  } else if (response.framing == BodyFraming::Chunked) {
-    head += "Transfer-Encoding: chunked\r\n";
   }
   for (const std::string& line : response.headers) head += line + "\r\n";
   return head + "\r\n";
@@ -292,10 +274,9 @@ void LoopbackHttpServer::serve(int socket) {
     shutdown(socket, SHUT_WR);
     return;
   }
-  const std::string body = framedBody(response);
-  const std::size_t bytesToSend =
-      response.truncation ? std::min(response.truncation->bytes, body.size()) : body.size();
-  if (!sendAll(socket, std::string_view(body).substr(0, bytesToSend), wakeEvent_)) return;
+  std::string_view body = response.body;
+  if (response.truncation) body = body.substr(0, response.truncation->bytes);
+  if (!sendAll(socket, body, wakeEvent_)) return;
   if (response.truncation && response.truncation->stall) holdStall();
   shutdown(socket, SHUT_WR);
 }

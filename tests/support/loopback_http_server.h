@@ -19,7 +19,6 @@ namespace tarnwick::testing {
 enum class BodyFraming {
   ContentLength,   // "Content-Length: n" and the body
   CloseDelimited,  // no length; the connection closes after the body
-  Chunked,         // "Transfer-Encoding: chunked"
 };
 
 // One response the server sends for a path. Every response carries "Connection: close".
