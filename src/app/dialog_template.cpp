@@ -31,29 +31,29 @@ void refuseOverflow(QLineEdit* edit) {
   });
 }
 
-QLabel* makeIcon(const ControlSpec& spec, QWidget* parent) {
+QLabel* makeIcon(const ControlEntry& entry, QWidget* parent) {
   auto* label = new QLabel(parent);
-  label->setPixmap(QIcon(QString::fromUtf8(spec.text)).pixmap(kSystemIconSize));
+  label->setPixmap(QIcon(QString::fromUtf8(entry.text)).pixmap(kSystemIconSize));
   return label;
 }
 
-QLabel* makeStaticText(const ControlSpec& spec, QWidget* parent) {
-  auto* label = new QLabel(QString::fromUtf8(spec.text), parent);
+QLabel* makeStaticText(const ControlEntry& entry, QWidget* parent) {
+  auto* label = new QLabel(QString::fromUtf8(entry.text), parent);
   label->setTextFormat(Qt::PlainText);  // URLs are shown here; never read them as markup
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   return label;
 }
 
-QWidget* makeWidget(const ControlSpec& spec, QWidget* parent) {
-  const QString text = QString::fromUtf8(spec.text);
-  switch (spec.kind) {
+QWidget* makeWidget(const ControlEntry& entry, QWidget* parent) {
+  const QString text = QString::fromUtf8(entry.text);
+  switch (entry.kind) {
     case ControlKind::GroupBox:
       return new QGroupBox(text, parent);
     case ControlKind::StaticText:
-      return makeStaticText(spec, parent);
+      return makeStaticText(entry, parent);
     case ControlKind::Edit: {
       auto* edit = new QLineEdit(parent);
-      if (spec.style & NoHorizontalScroll) refuseOverflow(edit);
+      if (entry.style & NoHorizontalScroll) refuseOverflow(edit);
       return edit;
     }
     case ControlKind::CheckBox:
@@ -63,7 +63,7 @@ QWidget* makeWidget(const ControlSpec& spec, QWidget* parent) {
     case ControlKind::PushButton:
     case ControlKind::DefaultPushButton: {
       auto* button = new QPushButton(text, parent);
-      button->setDefault(spec.kind == ControlKind::DefaultPushButton);
+      button->setDefault(entry.kind == ControlKind::DefaultPushButton);
       return button;
     }
     case ControlKind::ListBox: {
@@ -74,19 +74,19 @@ QWidget* makeWidget(const ControlSpec& spec, QWidget* parent) {
       return list;
     }
     case ControlKind::Icon:
-      return makeIcon(spec, parent);
+      return makeIcon(entry, parent);
   }
   return nullptr;
 }
 
-Qt::FocusPolicy focusPolicyOf(const ControlSpec& spec) {
-  switch (spec.kind) {
+Qt::FocusPolicy focusPolicyOf(const ControlEntry& entry) {
+  switch (entry.kind) {
     case ControlKind::GroupBox:
     case ControlKind::StaticText:
     case ControlKind::Icon:
       return Qt::NoFocus;
     default:
-      return (spec.style & TabStop) ? Qt::StrongFocus : Qt::ClickFocus;
+      return (entry.style & TabStop) ? Qt::StrongFocus : Qt::ClickFocus;
   }
 }
 
@@ -125,25 +125,25 @@ TemplateDialog::TemplateDialog(const DialogTemplate& dialogTemplate, QWidget* pa
   setFixedSize(toPixels(QRect(0, 0, dialogTemplate.width, dialogTemplate.height), base).size());
 
   QWidget* firstTabStop = nullptr;
-  for (const ControlSpec& spec : dialogTemplate.controls) {
-    QWidget* widget = build(spec, base);
+  for (const ControlEntry& entry : dialogTemplate.controls) {
+    QWidget* widget = build(entry, base);
     if (!firstTabStop && widget->focusPolicy() == Qt::StrongFocus) firstTabStop = widget;
   }
   if (firstTabStop) firstTabStop->setFocus();
 }
 
-QWidget* TemplateDialog::build(const ControlSpec& spec, DialogBaseUnits base) {
-  QWidget* widget = makeWidget(spec, this);
-  QRect area = toPixels(QRect(spec.x, spec.y, spec.width, spec.height), base);
-  if (spec.kind == ControlKind::Icon) area.setSize(QSize(kSystemIconSize, kSystemIconSize));
+QWidget* TemplateDialog::build(const ControlEntry& entry, DialogBaseUnits base) {
+  QWidget* widget = makeWidget(entry, this);
+  QRect area = toPixels(QRect(entry.x, entry.y, entry.width, entry.height), base);
+  if (entry.kind == ControlKind::Icon) area.setSize(QSize(kSystemIconSize, kSystemIconSize));
   widget->setGeometry(area);
-  widget->setFocusPolicy(focusPolicyOf(spec));
-  if (spec.id != kNoControlId) {
-    widget->setObjectName(QString("control%1").arg(spec.id));
-    controls_[spec.id] = widget;
+  widget->setFocusPolicy(focusPolicyOf(entry));
+  if (entry.id != kNoControlId) {
+    widget->setObjectName(QString("control%1").arg(entry.id));
+    controls_[entry.id] = widget;
   }
   if (auto* button = qobject_cast<QPushButton*>(widget)) {
-    const int id = spec.id;
+    const int id = entry.id;
     connect(button, &QPushButton::clicked, this, [this, id] { onButton(id); });
   }
   return widget;

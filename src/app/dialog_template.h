@@ -31,7 +31,7 @@ inline constexpr int kOkId = 1;
 inline constexpr int kCancelId = 2;
 
 // One control of a dialog template; positions and sizes are in dialog units.
-struct ControlSpec {
+struct ControlEntry {
   ControlKind kind;
   int id;
   const char* text;  // UTF-8
@@ -43,7 +43,7 @@ struct DialogTemplate {
   const char* caption;  // UTF-8
   int width, height;    // dialog units
   bool minimizeButton;
-  std::span<const ControlSpec> controls;
+  std::span<const ControlEntry> controls;
 };
 
 // The average character width and the character height of a font, in pixels: the
@@ -78,7 +78,7 @@ class TemplateDialog : public QDialog {
   virtual void onButton(int id);
 
  private:
-  QWidget* build(const ControlSpec& spec, DialogBaseUnits base);
+  QWidget* build(const ControlEntry& entry, DialogBaseUnits base);
 
   std::map<int, QWidget*> controls_;
 };

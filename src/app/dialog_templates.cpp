@@ -9,7 +9,7 @@ constexpr const char* kKilobytesOrMore = "キロバイト以上";
 constexpr const char* kProgramIcon = ":/icons/tarnwick.svg";
 constexpr const char* kSisterIcon = ":/icons/fellhound.svg";
 
-constexpr ControlSpec kMainControls[] = {
+constexpr ControlEntry kMainControls[] = {
     {K::GroupBox, kNone, "基本設定", 15, 12, 181, 117, NoStyle},
     {K::StaticText, kNone, "開始URL", 25, 32, 27, 8, NoStyle},
     {K::Edit, kStartUrlEdit, "", 60, 30, 128, 12, TabStop},
@@ -55,21 +55,21 @@ constexpr ControlSpec kMainControls[] = {
     {K::DefaultPushButton, kExitButton, "終　了", 322, 340, 50, 14, TabStop},
 };
 
-constexpr ControlSpec kAboutControls[] = {
+constexpr ControlEntry kAboutControls[] = {
     {K::Icon, kNone, kProgramIcon, 11, 18, 0, 0, NoStyle},
     {K::StaticText, kNone, "Tarnwick Version 1.1", 41, 15, 119, 8, NoStyle},
     {K::StaticText, kNone, "Copyright (C) Corvane 2005", 41, 27, 119, 8, NoStyle},
     {K::DefaultPushButton, kOkId, "OK", 152, 7, 50, 14, TabStop},
 };
 
-constexpr ControlSpec kExitConfirmControls[] = {
+constexpr ControlEntry kExitConfirmControls[] = {
     {K::StaticText, kNone, "Tarnwickを終了しようとしています", 13, 15, 118, 8, NoStyle},
     {K::StaticText, kNone, "終了しますか？", 14, 29, 47, 8, NoStyle},
     {K::PushButton, kCancelId, "いいえ", 78, 48, 50, 14, TabStop},
     {K::DefaultPushButton, kOkId, "はい", 16, 48, 50, 14, TabStop},
 };
 
-constexpr ControlSpec kManualLaunchControls[] = {
+constexpr ControlEntry kManualLaunchControls[] = {
     {K::DefaultPushButton, kOkId, "OK", 25, 58, 50, 14, TabStop},
     {K::PushButton, kCancelId, "ｷｬﾝｾﾙ", 94, 58, 50, 14, TabStop},
     {K::StaticText, kNone, "オンラインマニュアルを起動しようとしています", 19, 12, 132, 8, NoStyle},
@@ -77,7 +77,7 @@ constexpr ControlSpec kManualLaunchControls[] = {
     {K::StaticText, kNone, kManualPageUrl, 19, 41, 136, 8, NoStyle},
 };
 
-constexpr ControlSpec kSisterIntroControls[] = {
+constexpr ControlEntry kSisterIntroControls[] = {
     {K::DefaultPushButton, kOkId, "もっと詳しく", 47, 114, 43, 14, TabStop},
     {K::PushButton, kCancelId, "閉じる", 115, 114, 43, 14, TabStop},
     {K::StaticText, kNone, "Tarnwickの姉妹ソフト　Fellhoundの紹介", 9, 7, 154, 8, NoStyle},
