@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -13,30 +14,46 @@
 
 namespace tarnwick::testing {
 
+// A list that any thread may add to and read.
+template <typename T>
+class SharedLog {
+ public:
+  void add(T item) {
+    std::lock_guard lock(mutex_);
+    items_.push_back(std::move(item));
+  }
+  std::vector<T> items() const {
+    std::lock_guard lock(mutex_);
+    return items_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<T> items_;
+};
+
 // A clock stuck on one day whose pauses return at once and are only recorded, so a
 // test can count them. Safe from any thread.
 class FakeClock final : public Clock {
  public:
-  explicit FakeClock(ByteString todayYmd = "20050314");
-  ByteString todayYmd() override;
-  void pause(std::chrono::milliseconds duration) override;
-  std::vector<std::chrono::milliseconds> pauses() const;
+  explicit FakeClock(ByteString todayYmd = "20050314") : today_(std::move(todayYmd)) {}
+  ByteString todayYmd() override { return today_; }
+  void pause(std::chrono::milliseconds duration) override { pauses_.add(duration); }
+  std::vector<std::chrono::milliseconds> pauses() const { return pauses_.items(); }
 
  private:
   const ByteString today_;
-  mutable std::mutex mutex_;
-  std::vector<std::chrono::milliseconds> pauses_;
+  SharedLog<std::chrono::milliseconds> pauses_;
 };
 
 // Records every warning text instead of showing it. Safe from any thread.
 class ScriptedMessageBox final : public MessageBox {
  public:
-  void showWarning(const ByteString& text) override;
-  std::vector<ByteString> texts() const;
+  void showWarning(const ByteString& text) override { texts_.add(text); }
+  std::vector<ByteString> texts() const { return texts_.items(); }
 
  private:
-  mutable std::mutex mutex_;
-  std::vector<ByteString> texts_;
+  SharedLog<ByteString> texts_;
 };
 
 // Thrown by ThrowingProcessExit. Deliberately not a std::exception, so code that
@@ -47,7 +64,7 @@ struct ProcessExitCalled {
 
 class ThrowingProcessExit final : public ProcessExit {
  public:
-  [[noreturn]] void exitProcess(int status) override;
+  [[noreturn]] void exitProcess(int status) override { throw ProcessExitCalled{status}; }
 };
 
 enum class FileFault { None, CreateFile, Write, Close };
@@ -57,24 +74,27 @@ enum class FileFault { None, CreateFile, Write, Close };
 // writing, close closes the file and returns false. The fault clears once it fired.
 class FaultInjectingFileSystem final : public FileSystem {
  public:
-  FaultInjectingFileSystem();
   void failNext(FileFault fault) { fault_ = fault; }
-  bool faultFired() const { return fired_; }
 
-  EntryInfo stat(const ByteString& path) override;
-  ByteString currentDirectory() override;
-  bool createFolder(const ByteString& path) override;
+  EntryInfo stat(const ByteString& path) override { return real_->stat(path); }
+  ByteString currentDirectory() override { return real_->currentDirectory(); }
+  bool createFolder(const ByteString& path) override { return real_->createFolder(path); }
   std::unique_ptr<WritableFile> createFile(const ByteString& path) override;
-  bool rename(const ByteString& from, const ByteString& to) override;
-  bool remove(const ByteString& path) override;
+  bool rename(const ByteString& from, const ByteString& to) override {
+    return real_->rename(from, to);
+  }
+  bool remove(const ByteString& path) override { return real_->remove(path); }
 
  private:
   class File;
-  bool takeFault(FileFault kind);
+  bool takeFault(FileFault kind) {
+    if (fault_ != kind) return false;
+    fault_ = FileFault::None;
+    return true;
+  }
 
-  std::unique_ptr<FileSystem> real_;
+  std::unique_ptr<FileSystem> real_ = makePosixFileSystem();
   FileFault fault_ = FileFault::None;
-  bool fired_ = false;
 };
 
 }  // namespace tarnwick::testing

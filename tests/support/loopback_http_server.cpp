@@ -1,7 +1,6 @@
 #include "support/loopback_http_server.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -9,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -24,11 +22,7 @@ constexpr std::size_t kMaxRequestHeadBytes = 64 * 1024;
 constexpr int kIdleClientMs = 10000;  // a client that sends nothing for this long is dropped
 constexpr auto kLongestStall = std::chrono::seconds(60);
 
-[[noreturn]] void throwSystemError(const char* what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
-
-// Waits until `socket` is ready for `events` or the server wakes everyone to shut down.
+// Waits until `socket` is ready for `events`; false on error, timeout or server shutdown.
 bool waitReady(int socket, short events, int wakeEvent, int timeoutMs) {
   pollfd fds[2] = {{socket, events, 0}, {wakeEvent, POLLIN, 0}};
   for (;;) {
@@ -75,108 +69,75 @@ std::optional<std::string> headerValue(const std::string& head, const std::strin
   return head.substr(start, head.find("\r\n", start) - start);
 }
 
-LoggedRequest parseRequestHead(const std::string& head) {
-  LoggedRequest request;
-  std::istringstream(head) >> request.method >> request.path;
-  request.userAgent = headerValue(head, "user-agent");
-  request.referer = headerValue(head, "referer");
-  return request;
-}
-
-// Sends `pattern` over and over until `length` bytes are out, one block at a time.
-bool sendRepeated(int socket, const std::string& pattern, std::uint64_t length, int wakeEvent) {
-  std::string block;
-  while (!pattern.empty() && block.size() < 64 * 1024) block += pattern;
-  for (std::uint64_t sent = 0; sent < length && !block.empty();) {
-    const std::size_t size =
-        static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), length - sent));
-    if (!sendAll(socket, std::string_view(block).substr(0, size), wakeEvent)) return false;
-    sent += size;
-  }
-  return true;
-}
-
 std::string responseHead(const ScriptedResponse& response) {
   // Clients read the status code only, so one reason phrase fits every status.
   std::string head =
       "HTTP/1.1 " + std::to_string(response.status) + " Scripted\r\nConnection: close\r\n";
-  if (response.repeatedLength) {
-    head += "Content-Length: " + std::to_string(*response.repeatedLength) + "\r\n";
-  } else if (response.framing == BodyFraming::ContentLength) {
-    head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+  if (response.framing == BodyFraming::ContentLength) {
+    const std::uint64_t length = response.repeatedLength.value_or(response.body.size());
+    head += "Content-Length: " + std::to_string(length) + "\r\n";
   }
   for (const std::string& line : response.headers) head += line + "\r\n";
   return head + "\r\n";
 }
 
+// Sends the body as scripted: whole, cut, or a pattern repeated one block at a time.
+bool sendBody(int socket, const ScriptedResponse& response, int wakeEvent) {
+  const std::string_view body = response.body;
+  if (!response.repeatedLength)
+    return sendAll(socket, body.substr(0, response.cutAt.value_or(body.size())), wakeEvent);
+  std::string block;
+  while (!body.empty() && block.size() < 64 * 1024) block += body;
+  for (std::uint64_t left = *response.repeatedLength; left > 0 && !block.empty();) {
+    const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), left));
+    if (!sendAll(socket, std::string_view(block).substr(0, size), wakeEvent)) return false;
+    left -= size;
+  }
+  return true;
+}
+
 }  // namespace
 
 ScriptedResponse ScriptedResponse::ok(std::string body, BodyFraming framing) {
-  ScriptedResponse response;
-  response.body = std::move(body);
-  response.framing = framing;
-  return response;
+  return {.body = std::move(body), .framing = framing};
 }
 
 ScriptedResponse ScriptedResponse::withStatus(int status, std::string body) {
-  ScriptedResponse response = ok(std::move(body));
-  response.status = status;
-  return response;
+  return {.status = status, .body = std::move(body)};
 }
 
 ScriptedResponse ScriptedResponse::redirect(std::string location, int status) {
-  ScriptedResponse response = withStatus(status);
-  response.headers.push_back("Location: " + location);
-  return response;
+  return {.status = status, .headers = {"Location: " + location}};
 }
 
 ScriptedResponse ScriptedResponse::cutOff(std::string body, std::size_t bytesSent) {
-  ScriptedResponse response = ok(std::move(body));
-  response.truncation = Truncation{bytesSent, false};
-  return response;
+  return {.body = std::move(body), .cutAt = bytesSent};
 }
 
 ScriptedResponse ScriptedResponse::stalled(std::string body, std::size_t bytesSent) {
-  ScriptedResponse response = cutOff(std::move(body), bytesSent);
-  response.truncation->stall = true;
-  return response;
+  return {.body = std::move(body), .cutAt = bytesSent, .stall = true};
 }
 
-ScriptedResponse ScriptedResponse::rawReply(std::string bytes) {
-  ScriptedResponse response;
-  response.raw = std::move(bytes);
-  return response;
-}
+ScriptedResponse ScriptedResponse::rawReply(std::string bytes) { return {.raw = std::move(bytes)}; }
 
 ScriptedResponse ScriptedResponse::repeated(std::string pattern, std::uint64_t length) {
-  ScriptedResponse response = ok(std::move(pattern));
-  response.repeatedLength = length;
-  return response;
+  return {.body = std::move(pattern), .repeatedLength = length};
 }
 
-struct LoopbackHttpServer::Connection {
-  std::thread thread;
-  std::atomic<bool> finished{false};
-};
-
-LoopbackHttpServer::LoopbackHttpServer() {
-  wakeEvent_ = eventfd(0, EFD_CLOEXEC);
-  if (wakeEvent_ < 0) throwSystemError("eventfd");
-  listenSocket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listenSocket_ < 0) throwSystemError("socket");
+LoopbackHttpServer::LoopbackHttpServer()
+    : listenSocket_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)),
+      wakeEvent_(eventfd(0, EFD_CLOEXEC)) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
   socklen_t length = sizeof address;
-  if (bind(listenSocket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listenSocket_, 64) != 0 ||
-      getsockname(listenSocket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+  auto* generic = reinterpret_cast<sockaddr*>(&address);
+  if (listenSocket_ < 0 || wakeEvent_ < 0 || bind(listenSocket_, generic, length) != 0 ||
+      listen(listenSocket_, 64) != 0 || getsockname(listenSocket_, generic, &length) != 0) {
     const int error = errno;
     close(listenSocket_);
     close(wakeEvent_);
-    errno = error;
-    throwSystemError("bind 127.0.0.1");
+    throw std::system_error(error, std::generic_category(), "listening on 127.0.0.1");
   }
   port_ = ntohs(address.sin_port);
   acceptThread_ = std::thread([this] { acceptLoop(); });
@@ -191,7 +152,7 @@ LoopbackHttpServer::~LoopbackHttpServer() {
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t ignored = write(wakeEvent_, &one, sizeof one);
   acceptThread_.join();
-  for (const auto& connection : connections_) connection->thread.join();
+  for (Connection& connection : connections_) connection.thread.join();
   close(listenSocket_);
   close(wakeEvent_);
 }
@@ -228,37 +189,29 @@ std::vector<LoggedRequest> LoopbackHttpServer::requests() const {
 }
 
 void LoopbackHttpServer::acceptLoop() {
-  for (;;) {
-    pollfd fds[2] = {{listenSocket_, POLLIN, 0}, {wakeEvent_, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
-    if (fds[1].revents != 0) return;
+  while (waitReady(listenSocket_, POLLIN, wakeEvent_, -1)) {
     const int client = accept4(listenSocket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (client < 0) continue;
-    reapFinishedConnections();
-    auto connection = std::make_unique<Connection>();
-    Connection* raw = connection.get();
-    connections_.push_back(std::move(connection));
-    raw->thread = std::thread([this, client, raw] {
+    connections_.remove_if([](Connection& connection) {
+      const bool finished = connection.finished;
+      if (finished) connection.thread.join();
+      return finished;
+    });
+    Connection& connection = connections_.emplace_back();
+    connection.thread = std::thread([this, client, &connection] {
       serve(client);
       close(client);
-      raw->finished = true;
+      connection.finished = true;
     });
   }
-}
-
-// Only the accept thread touches the list, so finished threads can be joined here.
-void LoopbackHttpServer::reapFinishedConnections() {
-  connections_.remove_if([](const std::unique_ptr<Connection>& connection) {
-    if (!connection->finished) return false;
-    connection->thread.join();
-    return true;
-  });
 }
 
 void LoopbackHttpServer::serve(int socket) {
   const std::string head = receiveRequestHead(socket, wakeEvent_);
   if (head.empty()) return;
-  const LoggedRequest request = parseRequestHead(head);
+  LoggedRequest request{.userAgent = headerValue(head, "user-agent"),
+                        .referer = headerValue(head, "referer")};
+  std::istringstream(head) >> request.method >> request.path;
   {
     std::lock_guard lock(mutex_);
     log_.push_back(request);
@@ -266,33 +219,20 @@ void LoopbackHttpServer::serve(int socket) {
   const ScriptedResponse response = responseFor(request.path);
   if (response.raw) {
     sendAll(socket, *response.raw, wakeEvent_);
-    return;
-  }
-  if (!sendAll(socket, responseHead(response), wakeEvent_)) return;
-  if (response.repeatedLength) {
-    sendRepeated(socket, response.body, *response.repeatedLength, wakeEvent_);
+  } else if (sendAll(socket, responseHead(response), wakeEvent_) &&
+             sendBody(socket, response, wakeEvent_)) {
+    if (response.stall) holdStall();
     shutdown(socket, SHUT_WR);
-    return;
   }
-  std::string_view body = response.body;
-  if (response.truncation) body = body.substr(0, response.truncation->bytes);
-  if (!sendAll(socket, body, wakeEvent_)) return;
-  if (response.truncation && response.truncation->stall) holdStall();
-  shutdown(socket, SHUT_WR);
 }
 
 ScriptedResponse LoopbackHttpServer::responseFor(const std::string& path) const {
-  Handler handler;
-  {
-    std::lock_guard lock(mutex_);
-    const auto scripted = responses_.find(path);
-    if (scripted != responses_.end()) return scripted->second;
-    handler = handler_;
-  }
-  if (handler) {
-    if (auto generated = handler(path)) return *generated;
-  }
-  return ScriptedResponse::withStatus(404, "not found");
+  std::unique_lock lock(mutex_);
+  if (auto scripted = responses_.find(path); scripted != responses_.end()) return scripted->second;
+  const Handler handler = handler_;
+  lock.unlock();
+  const std::optional<ScriptedResponse> generated = handler ? handler(path) : std::nullopt;
+  return generated.value_or(ScriptedResponse::withStatus(404, "not found"));
 }
 
 void LoopbackHttpServer::holdStall() {

@@ -1,12 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <list>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,22 +24,17 @@ enum class BodyFraming {
 // One response the server sends for a path. Every response carries "Connection: close".
 struct ScriptedResponse {
   int status = 200;
-  std::vector<std::string> headers;  // extra header lines such as "Location: /x"
-  std::string body;
+  std::vector<std::string> headers{};  // extra header lines such as "Location: /x"
+  std::string body{};
   BodyFraming framing = BodyFraming::ContentLength;
-  // Sends only the first `bytes` of the framed body (headers announce the whole body),
-  // then closes the connection, or with `stall` holds it open until the server releases
-  // stalled responses or is destroyed.
-  struct Truncation {
-    std::size_t bytes = 0;
-    bool stall = false;
-  };
-  std::optional<Truncation> truncation;
-  // Sent verbatim instead of a formed response, for malformed replies.
-  std::optional<std::string> raw;
-  // When set, the body is `body` repeated up to this many bytes, made while it is sent,
-  // so a huge body costs the server no memory. Content-Length framing only.
-  std::optional<std::uint64_t> repeatedLength;
+  // Sends only this many bytes of the body (the headers announce all of it), then closes
+  // the connection, or with `stall` holds it open until released or the server ends.
+  std::optional<std::size_t> cutAt{};
+  bool stall = false;
+  std::optional<std::string> raw{};  // sent verbatim instead, for malformed replies
+  // The body is `body` repeated up to this many bytes, made while it is sent, so a huge
+  // body costs the server no memory.
+  std::optional<std::uint64_t> repeatedLength{};
 
   static ScriptedResponse ok(std::string body, BodyFraming framing = BodyFraming::ContentLength);
   static ScriptedResponse withStatus(int status, std::string body = {});
@@ -52,10 +47,10 @@ struct ScriptedResponse {
 
 // What the server saw of one request; absent headers are nullopt.
 struct LoggedRequest {
-  std::string method;
-  std::string path;  // the request target as sent, query included
-  std::optional<std::string> userAgent;
-  std::optional<std::string> referer;
+  std::string method{};
+  std::string path{};  // the request target as sent, query included
+  std::optional<std::string> userAgent{};
+  std::optional<std::string> referer{};
 };
 
 // A small threaded HTTP/1.1 server on 127.0.0.1 (never any other address) and an
@@ -69,8 +64,6 @@ class LoopbackHttpServer {
 
   LoopbackHttpServer();  // throws std::system_error when no socket can be bound
   ~LoopbackHttpServer();
-  LoopbackHttpServer(const LoopbackHttpServer&) = delete;
-  LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
 
   std::uint16_t port() const { return port_; }
   // "http://127.0.0.1:<port>" followed by `path` (which starts with "/").
@@ -80,19 +73,20 @@ class LoopbackHttpServer {
   // Serves each body with status 200 at its path, such as {"/index.html", "<a href=...>"}.
   void serveFiles(const std::map<std::string, std::string>& files);
   void setHandler(Handler handler);
-
   // Lets every stalled response close its connection now.
   void releaseStalledResponses();
   std::vector<LoggedRequest> requests() const;
 
  private:
-  struct Connection;
+  struct Connection {
+    std::thread thread;
+    std::atomic<bool> finished{false};
+  };
 
   void acceptLoop();
   void serve(int socket);
   ScriptedResponse responseFor(const std::string& path) const;
   void holdStall();
-  void reapFinishedConnections();
 
   int listenSocket_ = -1;
   int wakeEvent_ = -1;  // readable once the server is shutting down
@@ -105,7 +99,7 @@ class LoopbackHttpServer {
   std::map<std::string, ScriptedResponse> responses_;
   Handler handler_;
   std::vector<LoggedRequest> log_;
-  std::list<std::unique_ptr<Connection>> connections_;
+  std::list<Connection> connections_;  // touched by the accept thread only, until it ends
   std::thread acceptThread_;
 };
 

@@ -2,30 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace tarnwick::cli {
 namespace {
 
 // "depth layout category:bytes... url", "help", "version", or "usage" when refused.
-std::string describe(const std::vector<std::string_view>& args) {
-  try {
-    const CrawlCommand command = parseCrawlCommand(args);
-    if (command.action != CrawlAction::Crawl) {
-      return command.action == CrawlAction::ShowHelp ? "help" : "version";
-    }
-    const CrawlJob& job = command.job;
-    std::string text =
-        std::to_string(job.maxDepth) + (job.saveLayout == SaveLayout::Date ? " date" : " tree");
-    for (std::uint32_t i = 0; i < job.rowCount; ++i) {
-      if (job.rowFlags[i] != SaveIfAtLeast) text += " bad-flags";
-      text += " " + std::to_string(job.rowCategory[i]) + ":" + std::to_string(job.rowMinSize[i]);
-    }
-    return text + " " + job.startUrl.str();
-  } catch (const UsageError&) {
-    return "usage";
+std::string describe(const std::vector<std::string_view>& args) try {
+  const auto [action, job] = parseCrawlCommand(args);
+  if (action != CrawlAction::Crawl) return action == CrawlAction::ShowHelp ? "help" : "version";
+  std::string text =
+      std::to_string(job.maxDepth) + (job.saveLayout == SaveLayout::Date ? " date" : " tree");
+  for (std::uint32_t i = 0; i < job.rowCount; ++i) {
+    text += (job.rowFlags[i] == SaveIfAtLeast ? " " : " bad-flags ") +
+            std::to_string(job.rowCategory[i]) + ":" + std::to_string(job.rowMinSize[i]);
   }
+  return text + " " + job.startUrl.str();
+} catch (const UsageError&) {
+  return "usage";
 }
 
 TEST(CrawlCommandLineTest, FillsTheJobLikeTheFormOrRefuses) {
@@ -33,9 +25,9 @@ TEST(CrawlCommandLineTest, FillsTheJobLikeTheFormOrRefuses) {
       {{"http://h/"}, "4 tree 2:65536 http://h/"},
       {{"--depth", "260", "--layout", "date", "http://h/"}, "4 date 2:65536 http://h/"},
       {{"--depth=256", "--layout=tree", "http://h/"}, "0 tree 2:65536 http://h/"},
-      {{"--zip=3", "--html", "http://h/"}, "4 tree 0:0 7:3072 http://h/"},
-      {{"--realone=6", "--txt=1", "--video=5", "--midi", "--audio=4", "http://h/"},
-       "4 tree 1:1024 3:0 4:4096 5:5120 6:6144 http://h/"},
+      {{"--zip=3", "--realone=6", "--txt=1", "--video=5", "--html", "--midi", "--audio=4",
+        "http://h/"},
+       "4 tree 0:0 1:1024 3:0 4:4096 5:5120 6:6144 7:3072 http://h/"},
       {{"--img=4194303", "http://h/\xE7\x94\xBB"}, "4 tree 2:4294966272 http://h/\x89\xE6"},
       {{"--img", "--help"}, "help"},
       {{"--version"}, "version"},

@@ -2,33 +2,23 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace tarnwick::cli {
 namespace {
 
 TEST(CrawlProgressTest, RendersEachStatusMessage) {
-  const auto msg = [](std::int32_t code, const char* text, std::int32_t value1 = 0,
-                      std::int32_t value2 = 0, const char* detail = "") {
-    return UiMessage{code, text, detail, value1, value2};
-  };
+  const std::string bar = "ダウンロード中... [###############-----]  75%";
   const struct {
     UiMessage message;
-    std::string stdoutLine;
-    std::string statusLine;  // at `columns`
-    int columns = 80;
+    int columns;
+    std::string statusLine;
+    std::string stdoutLine = "";
   } steps[] = {
-      {msg(StatusUrlAdded, "http://h/"), "", ""},
-      {msg(StatusSearching, "http://h/"), "", "検索中... http://h/"},
-      {msg(StatusExamining, "http://h/a.gif"), "", "調査中...", 9},
-      {msg(StatusExamining, "http://h/a.gif"), "", "調査", 5},
-      {msg(StatusDownloading, "http://h/a.gif", 150, 200), "",
-       "ダウンロード中... [###############-----]  75% 150/200 http://h/a.gif"},
-      {msg(StatusDownloaded, "http://h/a.gif", 200, 200, "/w/h/a\x89\xE6.gif"),
-       "http://h/a.gif\t/w/h/a画.gif\n", "ダウンロード中... [###############-----]  75%", 45},
-      {msg(StatusDownloading, "http://h/\x89\xE6", 0x7FFFFFFF, 0), "",
-       "ダウンロード中... 2147483647 bytes http://h/画"},
+      {{StatusUrlAdded, "h/", ""}, 80, ""},
+      {{StatusSearching, "h/", ""}, 80, "検索中... h/"},
+      {{StatusExamining, "h/a", ""}, 5, "調査"},
+      {{StatusDownloading, "h/a", "", 150, 200}, 80, bar + " 150/200 h/a"},
+      {{StatusDownloaded, "h/a", "/a\x89\xE6", 200, 200}, 45, bar, "h/a\t/a画\n"},
+      {{StatusDownloading, "\x89\xE6", "", INT32_MAX}, 80, "ダウンロード中... 2147483647 bytes 画"},
   };
   CrawlProgress progress;
   for (const auto& step : steps) {
@@ -36,7 +26,7 @@ TEST(CrawlProgressTest, RendersEachStatusMessage) {
     EXPECT_EQ(progress.statusLine(step.columns), step.statusLine) << step.message.code;
   }
   EXPECT_FALSE(progress.finished());
-  EXPECT_EQ(progress.take(msg(StatusFinished, "")), "");
+  EXPECT_EQ(progress.take({StatusFinished, "", ""}), "");
   EXPECT_TRUE(progress.finished());
   EXPECT_EQ(progress.summary(1.26),
             "巡回ダウンロード終了\n1 pages searched, 1 files saved, 150 bytes, 1.3 seconds\n");
