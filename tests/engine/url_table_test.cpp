@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/ui_message_queue.h"
@@ -12,103 +14,80 @@
 namespace tarnwick {
 namespace {
 
-// A table with its two queues; reads back what the table posted.
+// A table with its two queues, driven by a script of steps: "+u" adds u, "*u" adds u
+// already done, "!u" adds u already failed, "S" starts, "Du" and "Fu" end u's fetch as
+// done or failed. Adds may name a parent id ("+u@2"); URLs starting with "i" are images
+// to save, the others pages to follow. An id is the URL's place in order of arrival.
 struct Probe {
   explicit Probe(std::uint32_t capacity) : table(work, status, capacity) {}
 
-  void add(const std::string& url, std::int32_t parent, std::int32_t flags, bool done = false) {
-    table.add(1, ByteString(url), parent, flags, done ? 1 : 0, 0);
+  void run(const std::string& script) {
+    std::istringstream steps(script);
+    for (std::string step; steps >> step;) {
+      const std::size_t at = step.find('@');
+      const std::string url = step.substr(1, at - 1);
+      const std::int32_t parent = at == std::string::npos ? 0 : std::stoi(step.substr(at + 1));
+      const auto id =
+          static_cast<std::int32_t>(std::find(ids.begin(), ids.end(), url) - ids.begin());
+      const bool adds = step[0] == '+' || step[0] == '*' || step[0] == '!';
+      if (adds && id == std::ssize(ids)) ids.push_back(url);
+      const std::int32_t flags = step[0] == '!' ? 0 : url[0] == 'i' ? SaveIfAtLeast : FollowLinks;
+      if (adds) table.add(1, ByteString(url), parent, flags, step[0] == '+' ? 0 : 1, 0);
+      if (step[0] == 'S') table.start();
+      if (step[0] == 'D') table.markDone(id, ByteString(url));
+      if (step[0] == 'F') table.markFailed(id);
+    }
   }
-  // Each FetchRequest as "id:url<referrer".
-  std::vector<std::string> fetches() {
-    std::vector<std::string> out;
+  // What the table posted since last asked: each FetchRequest as "id:url<referrer ", then
+  // "+" and the number of URLs added.
+  std::string posted() {
+    std::string out;
     for (WorkMessage m; work.take(m);) {
       const auto& r = m.as<FetchRequestPayload>();
-      out.push_back(std::to_string(r.id) + ":" + r.url.str() + "<" + r.referrer.str());
+      out += std::to_string(r.id) + ":" + r.url.str() + "<" + r.referrer.str() + " ";
     }
-    return out;
-  }
-  int urlsAdded() {
     int added = 0;
-    for (UiMessage m; status.pop(m);) added += m.code == StatusUrlAdded ? 1 : 0;
-    return added;
+    for (UiMessage m; status.pop(m);) added += m.code == StatusUrlAdded;
+    return out + "+" + std::to_string(added);
   }
 
   WorkQueue work;
   UiMessageQueue status;
   UrlTable table;
+  std::vector<std::string> ids;
 };
 
-TEST(UrlTableTest, DuplicatesOrderAndOneFetchAtATime) {
-  enum Op { Add, AddDone, Start, Done, Fail };
-  const struct {
-    std::vector<std::pair<Op, std::string>> steps;
-    std::vector<std::string> fetched;
-    int added;
-  } cases[] = {
-      {{{Add, "a"}, {Add, "a"}, {Start, ""}}, {"0:a<a"}, 1},
-      {{{Add, "A"}, {Add, "a"}, {Start, ""}, {Done, "A"}}, {"0:A<A", "1:a<A"}, 2},
-      {{{AddDone, "a"}, {Add, "b"}, {AddDone, "c"}, {Add, "d"}, {Start, ""}, {Done, "b"}},
-       {"1:b<a", "3:d<a"},
-       4},
-      {{{Start, ""}, {Add, "a"}, {Add, "b"}, {Fail, "a"}}, {"0:a<a", "1:b<a"}, 2},
-      {{{Add, "a"}, {Add, "b"}, {Start, ""}}, {"0:a<a"}, 2},
-      {{{Add, "a"}, {Start, ""}, {Fail, "a"}, {Add, "a"}, {Add, "b"}}, {"0:a<a", "1:b<a"}, 2},
+TEST(UrlTableTest, DuplicatesOrderOneFetchAtATimeAndAFullTable) {
+  const std::tuple<std::uint32_t, const char*, const char*> cases[] = {
+      {16, "+a +a S", "0:a<a +1"},
+      {16, "+A +a S DA", "0:A<A 1:a<A +2"},
+      {16, "*a +b *c +d S Db", "1:b<a 3:d<a +4"},
+      {16, "S +a +b Fa", "0:a<a 1:b<a +2"},
+      {16, "+a +b S", "0:a<a +2"},
+      {16, "+a S Fa +a +b", "0:a<a 1:b<a +2"},
+      {4, "+a +b +c +d +e +a S Da", "0:a<a 1:b<a +4"},  // nothing removable: e dropped
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.fetched.back());
-    Probe probe(16);
-    std::vector<std::string> entered;  // a URL's place here is its id
-    for (const auto& [op, url] : c.steps) {
-      const auto id = std::find(entered.begin(), entered.end(), url) - entered.begin();
-      if ((op == Add || op == AddDone) && id == std::ssize(entered)) entered.push_back(url);
-      if (op == Add || op == AddDone) probe.add(url, 0, FollowLinks, op == AddDone);
-      if (op == Start) probe.table.start();
-      if (op == Done) probe.table.markDone(static_cast<std::int32_t>(id), ByteString(url));
-      if (op == Fail) probe.table.markFailed(static_cast<std::int32_t>(id));
-    }
-    EXPECT_EQ(probe.fetches(), c.fetched);
-    EXPECT_EQ(probe.urlsAdded(), c.added);
+  for (const auto& [capacity, script, posted] : cases) {
+    Probe probe(capacity);
+    probe.run(script);
+    EXPECT_EQ(probe.posted(), posted) << script;
   }
 }
 
 TEST(UrlTableTest, CompactionKeepsTheOutstandingFetchAndReferrersOfRemovedPages) {
   Probe probe(8);
-  probe.add("p0", 0, FollowLinks, true);
-  probe.add("i1", 0, SaveIfAtLeast, true);
-  probe.add("p2", 0, FollowLinks, true);
-  probe.add("i3", 0, SaveIfAtLeast);
-  probe.add("p4", 0, FollowLinks, true);
-  probe.add("p4", 0, FollowLinks);  // second reference
-  probe.add("i5", 2, SaveIfAtLeast, true);
-  probe.add("i6", 4, 0, true);  // failed
-  probe.add("p7", 2, FollowLinks);
-  probe.table.start();
-  EXPECT_EQ(probe.fetches(), std::vector<std::string>{"3:i3<p0"});
-  probe.add("i8", 2, SaveIfAtLeast);  // full: keeps p0, i3 and p7, then enters i8
+  probe.run("*p0 *i1 *p2 +i3 *p4 +p4 *i5@2 !i6@4 +p7@2 S");
+  EXPECT_EQ(probe.posted(), "3:i3<p0 +8");
+  probe.run("+i8@2");  // full: keeps p0, i3 and p7, then enters i8
   EXPECT_EQ(probe.table.size(), 4u);
   // Long enough for no link of a removed page to be still on its way.
   for (WorkMessage m; probe.work.takenCount() < 2 * WorkQueue::kCapacity; probe.work.take(m)) {
     probe.work.post(QuitCrawl);
   }
-  probe.add("i9", 0, SaveIfAtLeast);
-  probe.table.markDone(3, ByteString("i3"));
-  probe.table.markDone(7, ByteString("p7"));
-  EXPECT_EQ(probe.fetches(), (std::vector<std::string>{"7:p7<p2", "8:i8<p2"}));
-  EXPECT_EQ(probe.urlsAdded(), 10);
-  probe.add("p0", 0, FollowLinks);    // kept: still a duplicate
-  probe.add("i1", 0, SaveIfAtLeast);  // removed: entered again
-  EXPECT_EQ(probe.urlsAdded(), 1);
-}
-
-TEST(UrlTableTest, FullTableWithNothingRemovableDropsTheNewUrl) {
-  Probe probe(4);
-  for (const char* url : {"a", "b", "c", "d", "e", "a"}) probe.add(url, 0, FollowLinks);
-  EXPECT_EQ(probe.table.size(), 4u);
-  EXPECT_EQ(probe.urlsAdded(), 4);
-  probe.table.start();
-  probe.table.markDone(0, ByteString("a"));
-  EXPECT_EQ(probe.fetches(), (std::vector<std::string>{"0:a<a", "1:b<a"}));
+  probe.run("+i9 Di3 Dp7");
+  EXPECT_EQ(probe.posted(), "7:p7<p2 8:i8<p2 +2");
+  probe.run("+p0 +i1");  // p0 was kept, so it is a duplicate; i1 was removed
+  EXPECT_EQ(probe.posted(), "+1");
 }
 
 }  // namespace
