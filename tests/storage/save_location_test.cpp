@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <string>
 
 #include "platform/codepage.h"
 #include "support/fake_platform.h"
@@ -54,19 +53,16 @@ TEST_F(SaveLocationTest, MapsUrlsToPathsBelowTheDownloadFolderInBothLayouts) {
       {"http://host/x.gif.twk-part", "host/x.gif%2Etwk-part", "x.gif%2Etwk-part"},
   };
   for (const auto& c : cases) {
-    for (const auto& [layout, expected] :
-         {std::pair{SaveLayout::Tree, c.tree}, std::pair{SaveLayout::Date, c.date}}) {
-      SCOPED_TRACE(c.url + (layout == SaveLayout::Tree ? " tree" : " date"));
-      const fs::path base = layout == SaveLayout::Tree ? download() : download() / "20050314";
-      const std::optional<SaveTarget> target =
-          SaveLocation(layout, services()).pathForUrl(ByteString(c.url));
+    for (const bool tree : {true, false}) {
+      SCOPED_TRACE(c.url + (tree ? " tree" : " date"));
+      const SaveLayout layout = tree ? SaveLayout::Tree : SaveLayout::Date;
+      const auto target = SaveLocation(layout, services()).pathForUrl(ByteString(c.url));
       ASSERT_TRUE(target.has_value());
-      EXPECT_EQ(target->path.str(), (base / expected).string());
-      EXPECT_EQ(target->storedSize, layout == SaveLayout::Tree ? c.storedInTree : 0u);
-      const ByteString folder(fs::path(target->path.str()).parent_path().string());
-      EXPECT_EQ(files_.stat(folder).kind, EntryKind::Folder);  // names as the file system maps them
-      const fs::path below =
-          fs::path(target->path.str()).lexically_normal().lexically_relative(download());
+      const fs::path path(target->path.str()), base = tree ? download() : download() / "20050314";
+      EXPECT_EQ(path.string(), (base / (tree ? c.tree : c.date)).string());
+      EXPECT_EQ(target->storedSize, tree ? c.storedInTree : 0u);
+      EXPECT_EQ(files_.stat(ByteString(path.parent_path().string())).kind, EntryKind::Folder);
+      const fs::path below = path.lexically_normal().lexically_relative(download());
       EXPECT_FALSE(below.empty() || *below.begin() == ".." || below == ".") << below;
     }
   }
@@ -75,32 +71,25 @@ TEST_F(SaveLocationTest, MapsUrlsToPathsBelowTheDownloadFolderInBothLayouts) {
 }
 
 TEST_F(SaveLocationTest, PlainFileInPlaceOfAFolderEndsTheProcess) {
-  const struct {
-    SaveLayout layout;
-    const char* plainFile;
-    const char* message;
-  } cases[] = {
-      {SaveLayout::Tree, "download", "downloadファイルが存在しています。"},
-      {SaveLayout::Date, "download/20050314", "download/20050314ファイルが存在しています。"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.plainFile);
-    testing::ScriptedMessageBox messageBox;
-    PlatformServices withOwnBox = services();
-    withOwnBox.messageBox = &messageBox;
+  const std::pair<SaveLayout, std::string> cases[] = {{SaveLayout::Tree, "download"},
+                                                      {SaveLayout::Date, "download/20050314"}};
+  std::vector<ByteString> messages;
+  for (const auto& [layout, plainFile] : cases) {
+    SCOPED_TRACE(plainFile);
     fs::remove_all(download());
-    if (c.layout == SaveLayout::Date) fs::create_directory("download");
-    std::ofstream(c.plainFile) << "x";
+    if (layout == SaveLayout::Date) fs::create_directory("download");
+    std::ofstream(plainFile) << "x";
     try {
-      SaveLocation location(c.layout, withOwnBox);
+      SaveLocation location(layout, services());
       ADD_FAILURE() << "the process was not ended";
     } catch (const testing::ProcessExitCalled& exitCalled) {
       EXPECT_EQ(exitCalled.status, 1);
     }
-    EXPECT_EQ(messageBox.texts(), std::vector<ByteString>{utf8ToCp932(c.message)});
-    EXPECT_EQ(fs::file_size(c.plainFile), 1u);
+    messages.push_back(utf8ToCp932(plainFile + "ファイルが存在しています。"));
+    EXPECT_EQ(messageBox_.texts(), messages);
+    EXPECT_EQ(fs::file_size(plainFile), 1u);
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator("."), {}),
-              c.layout == SaveLayout::Tree ? 1 : 2);
+              layout == SaveLayout::Tree ? 1 : 2);
   }
 }
 
