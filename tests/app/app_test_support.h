@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QTimer>
@@ -19,26 +18,6 @@
 #include "support/temp_dir.h"
 
 namespace tarnwick::testing {
-
-// One offscreen QApplication for the whole program, with the user's configuration folder
-// moved into a temporary one before Qt first looks at it.
-inline void ensureQtApplication() {
-  if (QApplication::instance() != nullptr) return;
-  static TempDir configHome;
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  qputenv("XDG_CONFIG_HOME", configHome.path().c_str());
-  static int argc = 1;
-  static char name[] = "Tarnwick";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives as long as the process
-}
-
-// The warnings a box was given, in UTF-8.
-inline std::vector<std::string> textsOf(const ScriptedMessageBox& messages) {
-  std::vector<std::string> texts;
-  for (const ByteString& text : messages.texts()) texts.push_back(cp932ToUtf8(text));
-  return texts;
-}
 
 // Records what would have been opened and answers with `succeeds`.
 struct RecordingShell final : ShellLauncher {
@@ -66,11 +45,19 @@ struct ModalAnswerer {
   QTimer timer;
 };
 
-// A fresh profile store, working directory and set of stand-ins for each test.
+// A fresh profile store, working directory and set of stand-ins for each test, under one
+// offscreen QApplication whose user configuration folder is a temporary one.
 class AppTest : public ::testing::Test {
  protected:
   AppTest() : workingDirectory_(folder_.path()) {
-    ensureQtApplication();
+    static TempDir configHome;
+    static int argc = 1;
+    static char* argv[] = {const_cast<char*>("Tarnwick"), nullptr};
+    if (QApplication::instance() == nullptr) {
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+      qputenv("XDG_CONFIG_HOME", configHome.path().c_str());
+      new QApplication(argc, argv);  // lives as long as the process
+    }
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QString::fromStdString((folder_.path() / "config").string()));
     profile_ = makeSettingsProfileStore("Corvane", "Tarnwick");

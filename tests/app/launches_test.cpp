@@ -1,5 +1,5 @@
 #include <QDir>
-#include <QFile>
+#include <functional>
 
 #include "app/dialog_templates.h"
 #include "app/dialogs.h"
@@ -10,56 +10,47 @@ namespace {
 
 using LaunchTest = AppTest;
 
-TEST_F(LaunchTest, WebPagesOpenOnlyWhenConfirmed) {
+// Web pages open only when confirmed; the download folder opens at once, made if missing.
+TEST_F(LaunchTest, LaunchesOpenThroughTheShell) {
+  const QString download = QDir::current().absoluteFilePath("download");
   const struct {
-    void (*launch)(QWidget*, ShellLauncher&, MessageBox&);
-    const char* title;
-    const char* url;
-    const char* failure;  // when the shell cannot open the page
-  } pages[] = {
-      {OpenManualPage, "オンラインマニュアルの起動", kManualPageUrl,
-       "ブラウザが起動されませんでした。"},
-      {ShowSisterIntro, "Fellhoundの紹介", kSisterPageUrl, "ブラウザを起動できませんでした"},
+    std::function<void(ShellLauncher&, MessageBox&)> launch;
+    const char* title;  // of the confirmation; empty when none opens
+    QUrl target;
+    const char* failure;  // when the shell cannot open it
+  } launches[] = {
+      {[](auto& s, auto& m) { OpenManualPage(nullptr, s, m); }, "オンラインマニュアルの起動",
+       QUrl(kManualPageUrl), "ブラウザが起動されませんでした。"},
+      {[](auto& s, auto& m) { ShowSisterIntro(nullptr, s, m); }, "Fellhoundの紹介",
+       QUrl(kSisterPageUrl), "ブラウザを起動できませんでした"},
+      {OpenDownloadFolder, "", QUrl::fromLocalFile(download),
+       "エクスプローラを起動できませんでした。"},
   };
   const std::pair<int, bool> answers[] = {{kOkId, true}, {kOkId, false}, {kCancelId, true}};
-  for (const auto& page : pages) {
+  for (const auto& l : launches) {
     for (const auto& [answer, shellSucceeds] : answers) {
+      SCOPED_TRACE(l.title);
+      QDir(download).removeRecursively();
       RecordingShell shell;
       shell.succeeds = shellSucceeds;
       ScriptedMessageBox messages;
       ModalAnswerer answerer(answer);
-      page.launch(nullptr, shell, messages);
-      EXPECT_EQ(answerer.titles, std::vector<QString>{QString::fromUtf8(page.title)});
-      const bool confirmed = answer == kOkId;
-      EXPECT_EQ(shell.opened, confirmed ? std::vector{QUrl(page.url)} : std::vector<QUrl>{});
-      EXPECT_EQ(textsOf(messages), confirmed && !shellSucceeds
-                                       ? std::vector<std::string>{page.failure}
-                                       : std::vector<std::string>{});
+      l.launch(shell, messages);
+      const bool asked = *l.title != '\0', opens = !asked || answer == kOkId;
+      EXPECT_EQ(answerer.titles, asked ? std::vector{QString(l.title)} : std::vector<QString>{});
+      EXPECT_EQ(shell.opened, opens ? std::vector{l.target} : std::vector<QUrl>{});
+      EXPECT_EQ(messages.texts(), opens && !shellSucceeds ? std::vector{utf8ToCp932(l.failure)}
+                                                          : std::vector<ByteString>{});
+      EXPECT_EQ(QDir(download).exists(), !asked);
     }
   }
-}
-
-TEST_F(LaunchTest, DownloadFolderIsMadeWhenMissingAndOpened) {
-  const struct {
-    bool plainFileBefore;  // then the shell is asked to open the file itself
-    bool shellSucceeds;
-    std::vector<std::string> messages;
-  } cases[] = {{false, true, {}},
-               {true, true, {}},
-               {false, false, {"エクスプローラを起動できませんでした。"}}};
-  const QString download = QDir::current().absoluteFilePath("download");
-  for (const auto& c : cases) {
-    QDir(download).removeRecursively();
-    QFile::remove(download);
-    if (c.plainFileBefore) QFile(download).open(QIODevice::WriteOnly);
-    RecordingShell shell;
-    shell.succeeds = c.shellSucceeds;
-    ScriptedMessageBox messages;
-    OpenDownloadFolder(shell, messages);
-    EXPECT_EQ(shell.opened, std::vector<QUrl>{QUrl::fromLocalFile(download)});
-    EXPECT_EQ(QFileInfo(download).isDir(), !c.plainFileBefore);
-    EXPECT_EQ(textsOf(messages), c.messages);
-  }
+  // A plain file in the folder's place is opened as it is.
+  QDir(download).removeRecursively();
+  QFile(download).open(QIODevice::WriteOnly);
+  RecordingShell shell;
+  OpenDownloadFolder(shell, messages_);
+  EXPECT_EQ(shell.opened, std::vector{QUrl::fromLocalFile(download)});
+  EXPECT_TRUE(QFileInfo(download).isFile());
 }
 
 }  // namespace

@@ -59,10 +59,7 @@ TEST_F(MainDialogTest, EmptyStoreOpensWithTheDefaults) {
   EXPECT_EQ(textOf(dialog, kStartUrlEdit), "http://");
   for (int c = 0; c < 8; ++c) {
     EXPECT_EQ(dialog.control<QCheckBox>(kHtmlCheck + c)->isChecked(), c == 2) << c;
-  }
-  EXPECT_EQ(textOf(dialog, kHtmlSizeEdit), "0");
-  for (int id = kTxtSizeEdit; id <= kZipSizeEdit; ++id) {
-    EXPECT_EQ(textOf(dialog, id), id == kImgSizeEdit ? "64" : "0") << id;
+    EXPECT_EQ(textOf(dialog, c == 0 ? kHtmlSizeEdit : kTxtSizeEdit + c - 1), c == 2 ? "64" : "0");
   }
   EXPECT_EQ(textOf(dialog, kDepthEdit), "4");
   EXPECT_TRUE(dialog.control<QRadioButton>(kTreeRadio)->isChecked());
@@ -132,7 +129,7 @@ TEST_F(MainDialogTest, UnreadableNumberStopsTheReadingAndStartsNoCrawl) {
     dialog.control<QLineEdit>(kImgSizeEdit)->setText(c.imgSize);
     click(dialog, kRunButton);
 
-    EXPECT_EQ(textsOf(messages), std::vector<std::string>{"正の整数を入力してください。"});
+    EXPECT_EQ(messages.texts(), std::vector{utf8ToCp932("正の整数を入力してください。")});
     EXPECT_FALSE(dialog.runActive());
     EXPECT_EQ(textOf(dialog, kRunButton), "実　行");
     auto* failing = dialog.control<QLineEdit>(c.failing);
@@ -161,32 +158,16 @@ TEST_F(MainDialogTest, IntroductionOpensOnTheEleventhTickOfCounterSeven) {
   EXPECT_TRUE(shell_.opened.empty());
 }
 
-TEST_F(MainDialogTest, RunPressCrawlsUntilFinishedAndListsTheDownloads) {
-  server_.serveFiles({{"/index.html", R"(<img src="a.png"><img src="b.png">)"},
+// The stop press takes effect after the current fetch, which a retry completes here.
+TEST_F(MainDialogTest, RunPressCrawlsAndListsTheDownloadsUntilStopped) {
+  server_.serveFiles({{"/index.html", R"(<img src="a.png"><img src="big.png"><img src="c.png">)"},
                       {"/a.png", image_},
-                      {"/b.png", image_}});
+                      {"/c.png", image_}});
+  server_.setResponse("/big.png", ScriptedResponse::stalled(image_, 1024));
   MainDialog dialog(services());
   startCrawl(dialog);
   EXPECT_TRUE(dialog.runActive());
   EXPECT_EQ(textOf(dialog, kRunButton), "停 止");
-
-  ASSERT_TRUE(tickUntil(dialog, [&] { return !dialog.runActive(); }));
-  auto* list = dialog.control<QListWidget>(kResultList);
-  ASSERT_EQ(list->count(), 2);
-  EXPECT_EQ(list->item(0)->text().toStdString(), server_.url("/a.png"));
-  EXPECT_EQ(list->item(1)->text().toStdString(), server_.url("/b.png"));
-  EXPECT_EQ(list->currentRow(), 1);
-  EXPECT_EQ(textOf(dialog, kRunButton), "実　行");
-  EXPECT_EQ(textOf(dialog, kStatusLine), "巡回ダウンロード終了");
-  EXPECT_EQ(textOf(dialog, kParameterLine), "");
-}
-
-TEST_F(MainDialogTest, StopPressEndsTheRunAfterTheCurrentFetch) {
-  server_.serveFiles(
-      {{"/index.html", R"(<img src="big.png"><img src="c.png">)"}, {"/c.png", image_}});
-  server_.setResponse("/big.png", ScriptedResponse::stalled(image_, 1024));
-  MainDialog dialog(services());
-  startCrawl(dialog);
   ASSERT_TRUE(tickUntil(dialog, [&] { return downloading(dialog, "/big.png"); }));
   click(dialog, kRunButton);
   click(dialog, kRunButton);  // a second press while stopping starts nothing
@@ -194,10 +175,17 @@ TEST_F(MainDialogTest, StopPressEndsTheRunAfterTheCurrentFetch) {
   EXPECT_TRUE(dialog.runActive());
   EXPECT_EQ(textOf(dialog, kRunButton), "停 止");
 
-  server_.setResponse("/big.png", ScriptedResponse::ok(image_));  // for the retry
+  server_.setResponse("/big.png", ScriptedResponse::ok(image_));
   server_.releaseStalledResponses();
   ASSERT_TRUE(tickUntil(dialog, [&] { return !dialog.runActive(); }));
+  auto* list = dialog.control<QListWidget>(kResultList);
+  ASSERT_EQ(list->count(), 2);
+  EXPECT_EQ(list->item(0)->text().toStdString(), server_.url("/a.png"));
+  EXPECT_EQ(list->item(1)->text().toStdString(), server_.url("/big.png"));
+  EXPECT_EQ(list->currentRow(), 1);
   EXPECT_EQ(textOf(dialog, kRunButton), "実　行");
+  EXPECT_EQ(textOf(dialog, kStatusLine), "巡回ダウンロード終了");
+  EXPECT_EQ(textOf(dialog, kParameterLine), "");
   for (const LoggedRequest& request : server_.requests()) EXPECT_NE(request.path, "/c.png");
 }
 
