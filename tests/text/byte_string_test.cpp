@@ -5,53 +5,39 @@
 #include <climits>
 #include <random>
 #include <string>
-#include <vector>
+#include <tuple>
 
 namespace tarnwick {
 namespace {
 
 // 0x81 and 0xE0 are lead bytes; 0x95 0x5C is a character whose trail byte is "\". An odd
 // run of lead-range bytes before a byte makes it a trail byte, an even run does not.
-TEST(ByteStringTest, FindMatchesOnlyAtCharacterStarts) {
-  struct Case {
-    std::string text, needle;
-    int start, expected;
+TEST(ByteStringTest, SearchesMatchOnlyAtCharacterStarts) {
+  // Text, needle, start, then what find, findOneOf("\"?#> ") and findLast('/') return.
+  const std::tuple<std::string, std::string, int, int, int, int> cases[] = {
+      {"\x95\\x\\", "\\", 0, 3, -1, -1},
+      {"\x81\"x\"", "\"", 0, 3, 3, -1},
+      {"\x81/", "/", 0, -1, -1, -1},
+      {"\x81href=href=", "href=", 0, 6, -1, -1},
+      {"\xe0\xe0\xe0href=", "href=", 0, -1, -1, -1},
+      {"\xe0\xe0href=", "href=", 0, 2, -1, -1},
+      {"\x81\x81\x81\x81/x/", "/", 5, 6, -1, 6},
+      {"ab\x81", "\x81", 0, 2, -1, -1},
+      {"\x81xb", "b", 1, 2, -1, -1},
+      {"abc", "", 3, 3, -1, -1},
+      {"abc def/", "def", 0, 4, 3, 7},
+      {"\x81\"x>/\x81/", ">", 0, 3, 3, 4},
+      {"a b", " ", -1, -1, -1, -1},
+      {"/\x81\x81\x81/", "/", 0, 0, -1, 0},
+      {std::string(21, '\x81') + "?>/" + std::string(17, '\xe0') + "/", "/", 0, 23, 22, 23},
   };
-  const Case cases[] = {{"\x95\\x\\", "\\", 0, 3},
-                        {"\x81\"x\"", "\"", 0, 3},
-                        {"\x81/", "/", 0, -1},
-                        {"\x81href=href=", "href=", 0, 6},
-                        {"\xe0\xe0\xe0href=", "href=", 0, -1},
-                        {"\xe0\xe0href=", "href=", 0, 2},
-                        {"\x81\x81\x81\x81/x/", "/", 5, 6},
-                        {"ab\x81", "\x81", 0, 2},
-                        {"\x81xb", "b", 1, 2},
-                        {"abc", "c", -1, -1},
-                        {"abc", "", 3, 3}};
-  for (const auto& c : cases) {
-    const ByteString s(c.text);
-    EXPECT_EQ(s.find(c.needle, c.start), c.expected) << c.text << " / " << c.needle;
-    if (c.needle.size() == 1) {
-      EXPECT_EQ(s.find(c.needle[0], c.start), c.expected) << c.text;
-    }
-  }
-}
-
-TEST(ByteStringTest, FindOneOfAndFindLastSkipTrailBytes) {
-  struct Case {
-    std::string text;
-    int start, expectedOneOf, expectedLastSlash;
-  };
-  const Case cases[] = {
-      {"abc def/", 0, 3, 7},
-      {"\x81\"x>/\x81/", 0, 3, 4},
-      {"a b", -1, -1, -1},
-      {"/\x81\x81\x81/", 0, -1, 0},
-      {std::string(20, '\x81') + "\x81?>/" + std::string(17, '\xe0') + "/", 0, 22, 23}};
-  for (const auto& c : cases) {
-    const ByteString s(c.text);
-    EXPECT_EQ(s.findOneOf("\"?#> ", c.start), c.expectedOneOf) << c.text;
-    EXPECT_EQ(s.findLast('/'), c.expectedLastSlash) << c.text;
+  for (const auto& [text, needle, start, found, oneOf, lastSlash] : cases) {
+    SCOPED_TRACE(text + " / " + needle);
+    const ByteString s(text);
+    EXPECT_EQ(s.find(needle, start), found);
+    EXPECT_EQ(needle.size() == 1 ? s.find(needle[0], start) : found, found);
+    EXPECT_EQ(s.findOneOf("\"?#> ", start), oneOf);
+    EXPECT_EQ(s.findLast('/'), lastSlash);
   }
 }
 
@@ -84,63 +70,46 @@ TEST(ByteStringTest, ReverseAndMakeLowerWorkOnWholeCharacters) {
     t.makeLower();
     EXPECT_EQ(s, ByteString(reversed)) << input;
     EXPECT_EQ(t, ByteString(lower)) << input;
+    EXPECT_TRUE(t.isCharBoundary(t.length())) << input;
   }
 }
 
 TEST(ByteStringTest, ReplaceCountsNonOverlappingMatches) {
-  struct Case {
-    const char *text, *oldText, *newText;
-    int count;
-    const char* expected;
-  };
-  const Case cases[] = {{"a/b/c", "/", "\\", 2, "a\\b\\c"},
-                        {"\x81/x/", "/", "\\", 1, "\x81/x\\"},
-                        {"\x95\\\\", "\\", "/", 1, "\x95\\/"},
-                        {"aaaa", "aa", "b", 2, "bb"},
-                        {"abc", "", "x", 0, "abc"},
-                        {"ab", "b", "bb", 1, "abb"}};
-  for (const auto& c : cases) {
-    ByteString s(c.text);
-    EXPECT_EQ(s.replace(c.oldText, c.newText), c.count) << c.text;
-    EXPECT_EQ(s, ByteString(c.expected)) << c.text;
+  const std::tuple<const char*, const char*, const char*, int, const char*> cases[] = {
+      {"a/b/c", "/", "\\", 2, "a\\b\\c"},
+      {"\x81/x/", "/", "\\", 1, "\x81/x\\"},
+      {"\x95\\\\", "\\", "/", 1, "\x95\\/"},
+      {"aaaa", "aa", "b", 2, "bb"},
+      {"abc", "", "x", 0, "abc"},
+      {"ab", "b", "bb", 1, "abb"}};
+  for (const auto& [text, oldText, newText, count, expected] : cases) {
+    ByteString s(text);
+    EXPECT_EQ(s.replace(oldText, newText), count) << text;
+    EXPECT_EQ(s, ByteString(expected)) << text;
   }
 }
 
-// Cross-checks against a plain model that walks the text one character at a time.
-TEST(ByteStringTest, AgreesWithCharacterByCharacterModelOnRandomText) {
+// A small cross-check of the searches against a model that walks one character at a time.
+TEST(ByteStringTest, SearchesAgreeWithCharacterByCharacterModelOnRandomText) {
   std::mt19937 rng(20240611);
   const std::string alphabet = "a/\"\\>h\x81\xe0\x9f";
-  auto randomText = [&](std::size_t maxLength) {
-    std::string s(rng() % (maxLength + 1), ' ');
-    for (char& ch : s) ch = alphabet[rng() % alphabet.size()];
-    return s;
-  };
-  for (int round = 0; round < 4000; ++round) {
-    const std::string text = randomText(48), needle = randomText(2) + alphabet[rng() % 9];
+  for (int round = 0; round < 1000; ++round) {
+    std::string letters(2 + rng() % 33, ' ');
+    for (char& ch : letters) ch = alphabet[rng() % alphabet.size()];
+    const std::string needle = letters.substr(0, 1 + rng() % 2), text = letters.substr(2);
     const int start = static_cast<int>(rng() % (text.size() + 3)) - 1;
     int find = -1, oneOf = -1, last = -1;
-    std::string reversed;
-    for (std::size_t p = 0, size; p < text.size(); p += size) {
-      size = ByteString::isLeadByte(text[p]) && p + 1 < text.size() ? 2 : 1;
-      if (size == 1 && ByteString::isLeadByte(text[p])) {
-        reversed += text[p];  // an unfinished character at the end stays there
-      } else {
-        reversed.insert(0, text, p, size);
-      }
+    for (std::size_t p = 0; p < text.size(); p += ByteString::isLeadByte(text[p]) ? 2 : 1) {
       if (text[p] == '/') last = static_cast<int>(p);
       if (start < 0 || static_cast<int>(p) < start) continue;
       if (find < 0 && text.compare(p, needle.size(), needle) == 0) find = static_cast<int>(p);
       if (oneOf < 0 && (text[p] == '"' || text[p] == '>')) oneOf = static_cast<int>(p);
     }
     const ByteString s(text);
-    ByteString r(text);
-    r.reverse();
     EXPECT_EQ(s.find(needle, start), find) << text << " / " << needle;
     EXPECT_EQ(s.findOneOf("\">", start), oneOf) << text;
     EXPECT_EQ(s.findOneOf("\">0123456789", start), oneOf) << text;  // large-set path
     EXPECT_EQ(s.findLast('/'), last) << text;
-    EXPECT_EQ(r.str(), reversed) << text;
-    EXPECT_TRUE(s.isCharBoundary(s.length())) << text;
   }
 }
 
