@@ -21,7 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FileFault;
 using R = testing::ScriptedResponse;
-using Pauses = std::vector<std::chrono::milliseconds>;
 
 // One attempt's response; AtRead breaks the connection and AbortAfter raises the abort
 // flag once `failAfter` body bytes are served.
@@ -34,13 +33,15 @@ struct Reply {
   std::size_t failAfter = 0;
 };
 
-Reply file(std::string body) { return {.length = body.size(), .body = body}; }
+Reply file(std::string body, Reply::Failure failure = Reply::None, std::size_t failAfter = 0) {
+  return {.length = body.size(), .body = body, .failure = failure, .failAfter = failAfter};
+}
 
 // Serves one scripted Reply per attempt; an exhausted script refuses every connection.
 struct ScriptedHttp final : HttpClient {
   std::deque<Reply> replies;
   std::atomic<bool> abort{false};
-  std::vector<ByteString> agents, headers;
+  std::vector<ByteString> headers;  // the header text of every attempt
 
   struct Response final : HttpResponse {
     Response(ScriptedHttp& http, Reply reply) : http(http), reply(std::move(reply)) {}
@@ -65,29 +66,24 @@ struct ScriptedHttp final : HttpClient {
     std::unique_ptr<HttpResponse> openUrl(const ByteString&, const ByteString& header) override {
       http.headers.push_back(header);
       if (http.replies.empty()) throw HttpError("connection refused");
-      Reply reply = std::move(http.replies.front());
+      auto response = std::make_unique<Response>(http, std::move(http.replies.front()));
       http.replies.pop_front();
-      return std::make_unique<Response>(http, std::move(reply));
+      return response;
     }
     ScriptedHttp& http;
   };
-  std::unique_ptr<HttpSession> openSession(const ByteString& agent) override {
-    agents.push_back(agent);
+  std::unique_ptr<HttpSession> openSession(const ByteString&) override {
     return std::make_unique<Session>(*this);
   }
 };
 
 constexpr std::int32_t kFollow = FollowLinks, kSave = SaveIfAtLeast, kBoth = kFollow | kSave;
 
-// Everything one fetch posted, as "<status messages> / <work messages>": S searching,
-// E examining, L<n> downloading and D<n> downloaded with their byte counts.
-struct Fetched {
-  std::string posted;
-  Pauses pauses;
-};
-
-Fetched fetchOnce(HttpClient& http, const std::atomic<bool>* abort, const std::string& url,
-                  std::int32_t flags, std::uint32_t minSize = 0, FileFault fault = {}) {
+// Everything one fetch posted, as "<status messages> / <work messages>", then each pause
+// between attempts: S searching, E examining, L<n> downloading and D<n> downloaded with
+// their byte counts (letters in "SEALDF" order from StatusSearching), wait<ms>.
+std::string fetchOnce(HttpClient& http, const std::atomic<bool>* abort, const std::string& url,
+                      std::int32_t flags, std::uint32_t minSize = 0, FileFault fault = {}) {
   testing::FaultInjectingFileSystem files;
   files.failNext(fault);
   testing::FakeClock clock;
@@ -105,24 +101,19 @@ Fetched fetchOnce(HttpClient& http, const std::atomic<bool>* abort, const std::s
   std::string posted;
   for (UiMessage m; status.pop(m);) {
     EXPECT_EQ(m.text, request.url);
-    if (m.code == StatusDownloaded) {
-      EXPECT_EQ(m.value2, m.value1);
-    }
-    posted += m.code == StatusSearching ? "S "
-              : m.code == StatusExamining
-                  ? "E "
-                  : (m.code == StatusDownloading ? "L" : "D") + std::to_string(m.value1) + " ";
+    EXPECT_TRUE(m.code != StatusDownloaded || m.value2 == m.value1);
+    const bool counted = m.code == StatusDownloading || m.code == StatusDownloaded;
+    posted += "SEALDF"[m.code - StatusSearching] + (counted ? std::to_string(m.value1) : "") + " ";
   }
   posted += "/";
   for (WorkMessage m; work.take(m);) {
-    if (m.code == PageFetched) {
-      std::string text = m.as<PageFetchedPayload>().pageText.str();
-      std::replace(text.begin(), text.end(), '\0', '~');
-      posted += " page(" + text + ")";
-    }
-    posted += m.code == EntryDone ? " done" : m.code == EntryFailed ? " failed" : "";
+    const bool page = m.code == PageFetched;
+    std::string text = page ? " page(" + m.as<PageFetchedPayload>().pageText.str() + ")" : "";
+    std::replace(text.begin(), text.end(), '\0', '~');
+    posted += text + (m.code == EntryDone ? " done" : m.code == EntryFailed ? " failed" : "");
   }
-  return {posted, clock.pauses()};
+  for (const auto pause : clock.pauses()) posted += " wait" + std::to_string(pause.count());
+  return posted;
 }
 
 std::optional<std::uintmax_t> sizeOf(const fs::path& file) {
@@ -132,65 +123,54 @@ std::optional<std::uintmax_t> sizeOf(const fs::path& file) {
 const std::string k150000(150000, 'z'), kTen = "0123456789";
 constexpr std::uint64_t kAbove32Bits = (std::uint64_t{1} << 32) + 10;
 
-TEST(PageFetcherTest, RefusesUrlsOutsideItsRulesWithoutAnAttempt) {
-  for (const char* url : {"http://a.b", "HTTP://a.b/c", "https://a.b/c", "http://a.b//c"}) {
-    ScriptedHttp http;
-    EXPECT_EQ(fetchOnce(http, nullptr, url, kFollow).posted, "/ failed") << url;
-    EXPECT_TRUE(http.agents.empty()) << url;
-  }
-}
-
 TEST(PageFetcherTest, FollowsTheFetchRules) {
   testing::TempDir temp;
   testing::ScopedCurrentDirectory inTemp(temp.path());
-  const Reply broken{
-      .length = 150000, .body = k150000, .failure = Reply::AtRead, .failAfter = 65536};
-  const Reply aborted{
-      .length = 150000, .body = k150000, .failure = Reply::AbortAfter, .failAfter = 1};
   // clang-format off
   const struct {
     std::int32_t flags;
     std::vector<Reply> replies;
     const char* posted;
-    std::size_t attempts, pauses;
+    std::size_t attempts;
     std::optional<std::uintmax_t> saved = {};  // size of the target file afterwards
     std::uint32_t minSize = 0;
     std::optional<std::size_t> stored = {};  // a file at the target beforehand
     FileFault fault = FileFault::None;
+    const char* url = "http://host/f.bin";
   } cases[] = {
-      {0, {}, "/ done", 0, 0},
-      {kFollow, {{.body = std::string("a\r\nb\nc\0d", 8)}}, "S / page(abc~d) done", 1, 0},
-      {kBoth, {{.status = 404}}, "S / failed", 1, 0},
-      {kSave, {{.status = 199}}, "E / failed", 1, 0},
-      {kFollow, {{.status = 304}}, "S / page() done", 1, 0},
-      {kBoth, {}, "S / failed", 2, 2},
-      {kSave, {}, "E / failed", 3, 3},
-      {kSave, {{.length = 65535, .body = "x"}}, "E / done", 1, 0, {}, 65536},
-      {kSave, {file(k150000)}, "E L0 L65536 L131072 L150000 D150000 / done", 1, 0, 150000},
-      {kSave, {broken, file(k150000)}, "E L0 L65536 L0 L65536 L131072 L150000 D150000 / done", 2, 1, 150000},
-      {kSave, {{.body = std::string(100, 'a')}}, "E L0 L100 D100 / done", 1, 0, 100, 50},
-      {kSave, {{.body = kTen}}, "E L0 L10 / done", 1, 0, 10, 50, 10},
-      {kSave, {file(kTen)}, "E / done", 1, 0, 10, 0, 10},
-      {kSave, {{.length = kAbove32Bits, .body = kTen}}, "E L0 L10 D10 / done", 1, 0, 10, 0xFFFFFFFF, 10},
-      {kSave, {aborted}, "E L0 L65536 / failed", 1, 0, 65536},
-      {kSave, {file(kTen)}, "E / failed", 1, 0, {}, 0, {}, FileFault::CreateFile},
-      {kSave, {file(kTen)}, "E L0 L10 / failed", 1, 0, 0, 0, {}, FileFault::Write},
-      {kSave, {file(kTen)}, "E L0 L10 / failed", 1, 0, 10, 0, {}, FileFault::Close},
+      {kFollow, {}, "/ failed", 0, {}, 0, {}, {}, "http://a.b"},
+      {kFollow, {}, "/ failed", 0, {}, 0, {}, {}, "HTTP://a.b/c"},
+      {kFollow, {}, "/ failed", 0, {}, 0, {}, {}, "https://a.b/c"},
+      {kFollow, {}, "/ failed", 0, {}, 0, {}, {}, "http://a.b//c"},
+      {0, {}, "/ done", 0},
+      {kFollow, {{.body = std::string("a\r\nb\nc\0d", 8)}}, "S / page(abc~d) done", 1},
+      {kBoth, {{.status = 404}}, "S / failed", 1},
+      {kSave, {{.status = 199}}, "E / failed", 1},
+      {kFollow, {{.status = 304}}, "S / page() done", 1},
+      {kBoth, {}, "S / failed wait100 wait100", 2},
+      {kSave, {}, "E / failed wait100 wait100 wait100", 3},
+      {kSave, {{.length = 65535, .body = "x"}}, "E / done", 1, {}, 65536},
+      {kSave, {file(k150000)}, "E L0 L65536 L131072 L150000 D150000 / done", 1, 150000},
+      {kSave, {file(k150000, Reply::AtRead, 65536), file(k150000)}, "E L0 L65536 L0 L65536 L131072 L150000 D150000 / done wait100", 2, 150000},
+      {kSave, {{.body = std::string(100, 'a')}}, "E L0 L100 D100 / done", 1, 100, 50},
+      {kSave, {{.body = kTen}}, "E L0 L10 / done", 1, 10, 50, 10},
+      {kSave, {file(kTen)}, "E / done", 1, 10, 0, 10},
+      {kSave, {{.length = kAbove32Bits, .body = kTen}}, "E L0 L10 D10 / done", 1, 10, 0xFFFFFFFF, 10},
+      {kSave, {file(k150000, Reply::AbortAfter, 1)}, "E L0 L65536 / failed", 1, 65536},
+      {kSave, {file(kTen)}, "E / failed", 1, {}, 0, {}, FileFault::CreateFile},
+      {kSave, {file(kTen)}, "E L0 L10 / failed", 1, 0, 0, {}, FileFault::Write},
+      {kSave, {file(kTen)}, "E L0 L10 / failed", 1, 10, 0, {}, FileFault::Close},
   };
   // clang-format on
   const fs::path target = "download/host/f.bin";
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.posted);
+    SCOPED_TRACE(::testing::Message() << c.url << " " << c.posted);
     fs::remove_all("download");
     fs::create_directories(target.parent_path());
     if (c.stored) std::ofstream(target) << std::string(*c.stored, 's');
     ScriptedHttp http;
     http.replies.assign(c.replies.begin(), c.replies.end());
-    const Fetched fetched =
-        fetchOnce(http, &http.abort, "http://host/f.bin", c.flags, c.minSize, c.fault);
-    EXPECT_EQ(fetched.posted, c.posted);
-    EXPECT_EQ(fetched.pauses, Pauses(c.pauses, std::chrono::milliseconds(100)));
-    EXPECT_EQ(http.agents, std::vector<ByteString>(c.attempts, "TWK/1.1 ROBOT"));
+    EXPECT_EQ(fetchOnce(http, &http.abort, c.url, c.flags, c.minSize, c.fault), c.posted);
     EXPECT_EQ(http.headers, std::vector<ByteString>(c.attempts, "Referer: http://ref/\n"));
     EXPECT_EQ(sizeOf(target), c.saved);
     EXPECT_FALSE(fs::exists("download/host/f.bin.twk-part"));
@@ -202,38 +182,37 @@ TEST(PageFetcherTest, FollowsTheFetchRules) {
 TEST(PageFetcherTest, FetchesFromALoopbackServerOverCurl) {
   testing::TempDir temp;
   testing::ScopedCurrentDirectory inTemp(temp.path());
-  const struct {
-    std::int32_t flags;
-    std::vector<R> responses;  // served in turn; the last one repeats
-    const char* work;
-    std::size_t requests, pauses;
-    std::optional<std::uintmax_t> saved;
-  } cases[] = {
-      {kFollow, {R::ok("a\r\nb\nc")}, "/ page(abc) done", 1, 0, {}},
-      {kSave, {R::cutOff(k150000, 70000), R::ok(k150000)}, "/ done", 2, 1, 150000},
-      {kSave, {R::ok(kTen, testing::BodyFraming::CloseDelimited)}, "/ done", 1, 0, 10},
-      {kSave, {R::redirect("file:///etc/hostname")}, "/ failed", 3, 3, {}},
-      {kSave, {R::stalled(k150000, 1000)}, "/ failed", 3, 3, 1000},
-  };
+  // Flags, responses served in turn (the last one repeats), the last status message and
+  // the work messages and pauses, requests, size of the file afterwards.
+  const std::tuple<std::int32_t, std::vector<R>, const char*, std::size_t,
+                   std::optional<std::uintmax_t>>
+      cases[] = {
+          {kFollow, {R::ok("a\r\nb\nc")}, "S / page(abc) done", 1, {}},
+          {kSave, {R::cutOff(k150000, 70000), R::ok(k150000)}, "D150000 / done wait100", 2, 150000},
+          {kSave, {R::ok(kTen, testing::BodyFraming::CloseDelimited)}, "D10 / done", 1, 10},
+          {kSave,
+           {R::redirect("file:///etc/hostname")},
+           "E / failed wait100 wait100 wait100",
+           3,
+           {}},
+          {kSave, {R::stalled(k150000, 1000)}, "L1000 / failed wait100 wait100 wait100", 3, 1000},
+      };
   const auto curl = makeCurlHttpClient({.connectTimeout = std::chrono::milliseconds(2000),
                                         .stallTimeout = std::chrono::milliseconds(300)});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.work);
+  for (const auto& [flags, responses, posted, requests, saved] : cases) {
+    SCOPED_TRACE(posted);
     fs::remove_all("download");
     testing::LoopbackHttpServer server;
     std::size_t served = 0;
-    server.setHandler([&](const std::string&) {
-      return c.responses[std::min(served++, c.responses.size() - 1)];
-    });
-    const Fetched fetched = fetchOnce(*curl, nullptr, server.url("/f.bin"), c.flags);
-    EXPECT_EQ(fetched.posted.substr(fetched.posted.find('/')), c.work);
-    EXPECT_EQ(fetched.pauses, Pauses(c.pauses, std::chrono::milliseconds(100)));
+    server.setHandler(
+        [&](const std::string&) { return responses[std::min(served++, responses.size() - 1)]; });
+    const std::string all = fetchOnce(*curl, nullptr, server.url("/f.bin"), flags);
+    EXPECT_EQ(all.substr(all.rfind(' ', all.find('/') - 2) + 1), posted);
     EXPECT_EQ(sizeOf(fs::path("download/127.0.0.1:" + std::to_string(server.port())) / "f.bin"),
-              c.saved);
-    ASSERT_EQ(server.requests().size(), c.requests);
-    for (const testing::LoggedRequest& request : server.requests()) {
-      EXPECT_EQ(request.userAgent, "TWK/1.1 ROBOT");
-      EXPECT_EQ(request.referer, "http://ref/");
+              saved);
+    ASSERT_EQ(server.requests().size(), requests);
+    for (const testing::LoggedRequest& r : server.requests()) {
+      EXPECT_EQ(std::tie(r.userAgent, r.referer), std::tuple("TWK/1.1 ROBOT", "http://ref/"));
     }
   }
 }
