@@ -19,6 +19,7 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr auto kPollSlice = std::chrono::milliseconds(50);
 // Body bytes held for the reader before the transfer is paused; keeps memory bounded.
 constexpr std::size_t kBufferedBodyLimit = 256 * 1024;
+constexpr std::size_t kReceiveBufferSize = 128 * 1024;
 
 // Every libcurl failure leaves this file as an HttpError made here.
 [[noreturn]] void throwHttpError(std::string_view what) { throw HttpError(std::string(what)); }
@@ -175,6 +176,9 @@ class CurlResponse final : public HttpResponse {
     setOption(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     setOption(CURLOPT_HEADERFUNCTION, &CurlResponse::onHeader);
     setOption(CURLOPT_HEADERDATA, this);
+    // Larger socket reads than curl's 16 KiB default: a quarter of the system calls on a
+    // big file, which is most of the client's own time.
+    setOption(CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveBufferSize));
     setOption(CURLOPT_WRITEFUNCTION, &CurlResponse::onBody);
     setOption(CURLOPT_WRITEDATA, this);
   }
