@@ -71,13 +71,24 @@ Converter& toCp932() {
 // after a bad lead byte gets its own chance.
 std::size_t singleByte(std::string_view) { return 1; }
 
-// The bytes of the UTF-8 character that starts `text`, or 1 for a stray byte.
+// The bytes of the UTF-8 character that starts `text`: its lead byte and the continuation
+// bytes that follow it, so a cut-off sequence never swallows the character after it.
 std::size_t utf8CharacterLength(std::string_view text) {
   const auto lead = static_cast<unsigned char>(text.front());
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
-  if (lead >= 0xC2) return 2;
-  return 1;
+  std::size_t expected = 1;
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    expected = 4;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    expected = 3;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    expected = 2;
+  }
+  std::size_t length = 1;
+  while (length < expected && length < text.size() &&
+         (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+    ++length;
+  }
+  return length;
 }
 
 void appendPercentEscapes(std::string_view bytes, std::string& out) {

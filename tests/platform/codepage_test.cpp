@@ -31,9 +31,10 @@ TEST(CodepageTest, TextConvertsBothWays) {
   for (const auto& [cp932, utf8] : fromCp932) EXPECT_EQ(cp932ToUtf8(cp932), utf8);
   const std::pair<std::string, ByteString> toCp932[] = {
       {"日本", "\x93\xfa\x96\x7b"},
-      {"a€b", "a?b"},       // no code page 932 form
-      {"\xFFx", "?x"},      // not UTF-8 at all
-      {"a\xE6\x97", "a?"},  // cut-off UTF-8 sequence
+      {"a€b", "a?b"},                 // no code page 932 form
+      {"\xFFx", "?x"},                // not UTF-8 at all
+      {"a\xE6\x97", "a?"},            // cut-off UTF-8 sequence
+      {"caf\xE9.html", "caf?.html"},  // a Latin-1 byte keeps the text after it
   };
   for (const auto& [utf8, cp932] : toCp932) EXPECT_EQ(utf8ToCp932(utf8), cp932) << utf8;
 }
