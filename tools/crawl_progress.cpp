@@ -45,6 +45,15 @@ int columnsOf(char32_t c) {
   return wide ? 2 : 1;
 }
 
+// A URL from a page may hold control characters; written raw, ESC and the like would drive
+// the terminal. Each becomes "?".
+std::string printable(std::string text) {
+  std::replace_if(
+      text.begin(), text.end(),
+      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7F'; }, '?');
+  return text;
+}
+
 }  // namespace
 
 std::string CrawlProgress::take(const UiMessage& message) {
@@ -60,7 +69,8 @@ std::string CrawlProgress::take(const UiMessage& message) {
       break;
     case StatusDownloaded:
       ++filesSaved_;
-      bytesSaved_ += received_;
+      // The message's own size: the last progress message may have been dropped by a full queue.
+      bytesSaved_ += static_cast<std::uint32_t>(message.value1);
       return cp932ToUtf8(message.text) + "\t" + cp932ToUtf8FileName(message.detail) + "\n";
     case StatusFinished:
       finished_ = true;
@@ -76,7 +86,7 @@ std::string CrawlProgress::take(const UiMessage& message) {
 std::string CrawlProgress::statusLine(int columns) const {
   std::string line = statusWord(status_);
   if (status_ == StatusDownloading) line.append(" ").append(progressText(received_, length_));
-  if (!url_.empty()) line.append(" ").append(url_);
+  if (!url_.empty()) line.append(" ").append(printable(url_));
   return fitToColumns(line, columns);
 }
 

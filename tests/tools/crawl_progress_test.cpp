@@ -14,7 +14,7 @@ TEST(CrawlProgressTest, RendersEachStatusMessage) {
     std::string stdoutLine = "";
   } steps[] = {
       {{StatusUrlAdded, "h/", ""}, 80, ""},
-      {{StatusSearching, "h/", ""}, 80, "検索中... h/"},
+      {{StatusSearching, "h/\x1B]0;x\x07", ""}, 80, "検索中... h/?]0;x?"},
       {{StatusExamining, "h/a", ""}, 5, "調査"},
       {{StatusDownloading, "h/a", "", 150, 200}, 80, bar + " 150/200 h/a"},
       {{StatusDownloaded, "h/a", "/a\x89\xE6", 200, 200}, 45, bar, "h/a\t/a画\n"},
@@ -29,7 +29,7 @@ TEST(CrawlProgressTest, RendersEachStatusMessage) {
   EXPECT_EQ(progress.take({StatusFinished, "", ""}), "");
   EXPECT_TRUE(progress.finished());
   EXPECT_EQ(progress.summary(1.26),
-            "巡回ダウンロード終了\n1 pages searched, 1 files saved, 150 bytes, 1.3 seconds\n");
+            "巡回ダウンロード終了\n1 pages searched, 1 files saved, 200 bytes, 1.3 seconds\n");
 }
 
 }  // namespace
