@@ -215,18 +215,20 @@ std::optional<std::uint64_t> PageFetcher::streamBody(HttpResponse& response, Wri
   return received;
 }
 
-// The body without CR and LF bytes, cut at kMaxPageText; nothing past that is read.
+// The first kMaxPageText bytes of the body without CR and LF bytes; nothing past them is
+// read. The limit counts body bytes, not text, so an endless run of line breaks ends too.
 ByteString PageFetcher::readPageText(HttpResponse& response) {
   std::string text;
-  while (text.size() < kMaxPageText) {
+  for (std::size_t bodyRead = 0; bodyRead < kMaxPageText;) {
     const std::size_t count = readBlock(response);
     if (count == 0) {
       break;
     }
-    std::copy_if(buffer_.data(), buffer_.data() + count, std::back_inserter(text),
+    const std::size_t kept = std::min(count, kMaxPageText - bodyRead);
+    bodyRead += count;
+    std::copy_if(buffer_.data(), buffer_.data() + kept, std::back_inserter(text),
                  [](char c) { return c != '\r' && c != '\n'; });
   }
-  text.resize(std::min(text.size(), kMaxPageText));
   return ByteString(std::move(text));
 }
 

@@ -23,9 +23,10 @@ using testing::FileFault;
 using R = testing::ScriptedResponse;
 
 // One attempt's response; AtRead breaks the connection and AbortAfter raises the abort
-// flag once `failAfter` body bytes are served.
+// flag once `failAfter` body bytes are served; Newlines serves line feeds without end (a
+// reader that never stops is cut off by an error after twice the page text limit).
 struct Reply {
-  enum Failure { None, AtRead, AbortAfter };
+  enum Failure { None, AtRead, AbortAfter, Newlines };
   std::uint32_t status = 200;
   std::optional<std::uint64_t> length = {};
   std::string body = {};
@@ -48,6 +49,11 @@ struct ScriptedHttp final : HttpClient {
     std::uint32_t statusCode() override { return reply.status; }
     std::optional<std::uint64_t> contentLength() override { return reply.length; }
     std::size_t read(char* buffer, std::size_t capacity) override {
+      if (reply.failure == Reply::Newlines) {
+        if ((offset += capacity) > 2 * PageFetcher::kMaxPageText) throw HttpError("no end");
+        std::fill_n(buffer, capacity, '\n');
+        return capacity;
+      }
       const bool breaks = reply.failure == Reply::AtRead;
       if (breaks && offset == reply.failAfter) throw HttpError("connection reset");
       const std::size_t count =
@@ -147,6 +153,7 @@ TEST(PageFetcherTest, FollowsTheFetchRules) {
       {kBoth, {{.status = 404}}, "S / failed", 1},
       {kSave, {{.status = 199}}, "E / failed", 1},
       {kFollow, {{.status = 304}}, "S / page() done", 1},
+      {kFollow, {{.failure = Reply::Newlines}}, "S / page() done", 1},
       {kBoth, {}, "S / failed wait100 wait100", 2},
       {kSave, {}, "E / failed wait100 wait100 wait100", 3},
       {kSave, {{.length = 65535, .body = "x"}}, "E / done", 1, {}, 65536},
