@@ -121,8 +121,9 @@ int runCrawl(CrawlJob job) {
       const std::string line = progress.take(message);
       if (!line.empty()) writeOut(stdout, line);
     }
+    if (!liveLine) continue;
     const std::string statusLine = progress.statusLine(terminalColumns() - 1);
-    if (liveLine && statusLine != shownLine) {
+    if (statusLine != shownLine) {
       writeOut(stderr, kClearLine + statusLine);
       shownLine = statusLine;
     }
