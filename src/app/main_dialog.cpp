@@ -58,7 +58,8 @@ void runWorker(const CrawlJob& job, CrawlComponentFactory& components) {
   try {
     CrawlWorker(job, components);
   } catch (const std::exception&) {
-    // A run whose tables could not be made still ends, so the window can stop waiting.
+    // CrawlWorker posts the end of every run it handles itself; anything else it lets
+    // through still ends the run, so the window can stop waiting.
     job.statusQueue->pushWaiting(commandMessage(StatusFinished));
   }
 }

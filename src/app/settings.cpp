@@ -28,7 +28,8 @@ FormValues LoadSettings(ProfileStore& store) {
   form.depth = static_cast<std::uint32_t>(
       store.getInteger(kSection, "depth", static_cast<std::int32_t>(defaults.depth)));
   form.counter = store.getInteger(kSection, "counter", defaults.counter);
-  form.saveModeTree = store.getInteger(kSection, "save_mode_tree", 1) != 0;
+  form.saveModeTree =
+      store.getInteger(kSection, "save_mode_tree", defaults.saveModeTree ? 1 : 0) != 0;
   return form;
 }
 
