@@ -35,7 +35,9 @@ TEST(ByteStringTest, SearchesMatchOnlyAtCharacterStarts) {
     SCOPED_TRACE(text + " / " + needle);
     const ByteString s(text);
     EXPECT_EQ(s.find(needle, start), found);
-    EXPECT_EQ(needle.size() == 1 ? s.find(needle[0], start) : found, found);
+    if (needle.size() == 1) {
+      EXPECT_EQ(s.find(needle[0], start), found);
+    }
     EXPECT_EQ(s.findOneOf("\"?#> ", start), oneOf);
     EXPECT_EQ(s.findLast('/'), lastSlash);
   }
@@ -70,7 +72,6 @@ TEST(ByteStringTest, ReverseAndMakeLowerWorkOnWholeCharacters) {
     t.makeLower();
     EXPECT_EQ(s, ByteString(reversed)) << input;
     EXPECT_EQ(t, ByteString(lower)) << input;
-    EXPECT_TRUE(t.isCharBoundary(t.length())) << input;
   }
 }
 
