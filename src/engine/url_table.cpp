@@ -204,15 +204,11 @@ std::uint32_t UrlTable::copyDownKeptEntries() {
   }
   const std::uint32_t removed = count_ - write;
   for (std::uint32_t position = write; position < count_; ++position) {
-    releaseUrl(position);
+    url_[position] = ByteString();  // frees the text, as clear() would not
   }
   cursor_ = newCursor;
   count_ = write;
   return removed;
-}
-
-void UrlTable::releaseUrl(std::uint32_t position) {
-  const ByteString released = std::move(url_[position]);
 }
 
 void UrlTable::pruneRemovedPages() {

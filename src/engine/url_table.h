@@ -56,7 +56,6 @@ class UrlTable {
   void compact();
   void markForRemoval();
   std::uint32_t copyDownKeptEntries();  // returns the number of entries removed
-  void releaseUrl(std::uint32_t position);
   void pruneRemovedPages();
 
   // Open-addressing index from URL text to the first position that holds it.
