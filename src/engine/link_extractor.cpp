@@ -32,10 +32,6 @@ constexpr std::string_view kLinkTerminators = "\"?#> ";
 constexpr std::string_view kHttpPrefix = "http://";
 constexpr std::size_t kMaxNormalizedSegments = 30;
 
-bool startsWith(const ByteString& text, std::string_view prefix) {
-  return text.view().starts_with(prefix);
-}
-
 // The page URL without query or fragment, cut after its last "/".
 ByteString pageDirectory(const ByteString& pageUrl) {
   const int queryOrFragment = pageUrl.findOneOf("?#");
@@ -188,7 +184,7 @@ void LinkExtractor::extractLinks(std::int32_t id, std::uint8_t depth, const Byte
 }
 
 void LinkExtractor::normalizeUrl(ByteString& url) {
-  if (!startsWith(url, kHttpPrefix)) return;
+  if (!url.view().starts_with(kHttpPrefix)) return;
   const std::string_view bytes = url.view();
 
   const UrlParts parts = splitUrl(bytes);
