@@ -111,7 +111,7 @@ QRect toPixels(const QRect& units, DialogBaseUnits base) {
           mulDiv(units.width(), base.x, 4), mulDiv(units.height(), base.y, 8)};
 }
 
-QIcon programIcon() { return QIcon(":/icons/tarnwick.svg"); }
+QIcon programIcon() { return QIcon(kProgramIconResource); }
 
 TemplateDialog::TemplateDialog(const DialogTemplate& dialogTemplate, QWidget* parent)
     : QDialog(parent) {

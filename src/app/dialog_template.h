@@ -54,6 +54,9 @@ struct DialogBaseUnits {
   int y = 0;
 };
 
+// The program's icon in the resources, as an Icon control names it.
+inline constexpr const char* kProgramIconResource = ":/icons/tarnwick.svg";
+
 QFont dialogFont();
 DialogBaseUnits baseUnitsOf(const QFont& font);
 QRect toPixels(const QRect& dialogUnits, DialogBaseUnits base);

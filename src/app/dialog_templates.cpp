@@ -6,7 +6,6 @@ namespace {
 using K = ControlKind;
 constexpr int kNone = kNoControlId;
 constexpr const char* kKilobytesOrMore = "キロバイト以上";
-constexpr const char* kProgramIcon = ":/icons/tarnwick.svg";
 constexpr const char* kSisterIcon = ":/icons/fellhound.svg";
 
 constexpr ControlEntry kMainControls[] = {
@@ -56,7 +55,7 @@ constexpr ControlEntry kMainControls[] = {
 };
 
 constexpr ControlEntry kAboutControls[] = {
-    {K::Icon, kNone, kProgramIcon, 11, 18, 0, 0, NoStyle},
+    {K::Icon, kNone, kProgramIconResource, 11, 18, 0, 0, NoStyle},
     {K::StaticText, kNone, "Tarnwick Version 1.1", 41, 15, 119, 8, NoStyle},
     {K::StaticText, kNone, "Copyright (C) Corvane 2005", 41, 27, 119, 8, NoStyle},
     {K::DefaultPushButton, kOkId, "OK", 152, 7, 50, 14, TabStop},
