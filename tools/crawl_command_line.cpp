@@ -5,20 +5,18 @@
 #include <cstdint>
 #include <optional>
 
+#include "engine/download_filter.h"
 #include "platform/codepage.h"
 
 namespace tarnwick::cli {
 namespace {
 
-// Option names in category order, which is also the order of the job's rows.
-constexpr std::array<std::string_view, 8> kCategoryOptions = {"html",  "txt",   "img",     "midi",
-                                                              "audio", "video", "realone", "zip"};
-constexpr std::int32_t kImageCategory = 2;
+constexpr auto kImageCategory = static_cast<std::size_t>(FileCategory::img);
 
 constexpr std::uint32_t kDefaultDepth = 4;
 constexpr std::uint32_t kDefaultImageKilobytes = 64;
 // From here on, kilobytes times 1024 no longer fit the engine's 32-bit thresholds.
-constexpr std::uint64_t kKilobyteLimit = 4194304;
+constexpr std::uint64_t kKilobyteLimit = std::uint64_t{CrawlJob::kLargestThresholdKb} + 1;
 constexpr std::uint64_t kDepthLimit = std::uint64_t{1} << 32;
 
 struct Option {
@@ -47,8 +45,8 @@ std::uint64_t parseNumber(std::string_view text, std::string_view option, std::u
 }
 
 std::optional<std::size_t> categoryOf(std::string_view name) {
-  for (std::size_t category = 0; category < kCategoryOptions.size(); ++category) {
-    if (kCategoryOptions[category] == name) return category;
+  for (std::size_t category = 0; category < kFileCategoryTags.size(); ++category) {
+    if (kFileCategoryTags[category] == name) return category;
   }
   return std::nullopt;
 }
@@ -59,19 +57,12 @@ SaveLayout parseLayout(std::string_view text) {
   throw UsageError("--layout takes tree or date, not '" + std::string(text) + "'");
 }
 
-void addRow(CrawlJob& job, std::int32_t category, std::uint32_t kilobytes) {
-  job.rowCategory[job.rowCount] = category;
-  job.rowFlags[job.rowCount] = SaveIfAtLeast;
-  job.rowMinSize[job.rowCount] = kilobytes * 1024;
-  ++job.rowCount;
-}
-
 }  // namespace
 
 CrawlCommand parseCrawlCommand(const std::vector<std::string_view>& args) {
   CrawlCommand command;
   std::uint64_t depth = kDefaultDepth;
-  std::array<std::optional<std::uint32_t>, kCategoryOptions.size()> kilobytes;
+  std::array<std::optional<std::uint32_t>, kFileCategoryTags.size()> kilobytes;
   bool anyCategory = false;
   std::optional<std::string_view> url;
 
@@ -115,7 +106,7 @@ CrawlCommand parseCrawlCommand(const std::vector<std::string_view>& args) {
   if (!anyCategory) kilobytes[kImageCategory] = kDefaultImageKilobytes;
   for (std::size_t category = 0; category < kilobytes.size(); ++category) {
     if (kilobytes[category])
-      addRow(command.job, static_cast<std::int32_t>(category), *kilobytes[category]);
+      command.job.addDownloadRow(static_cast<std::int32_t>(category), *kilobytes[category]);
   }
   return command;
 }

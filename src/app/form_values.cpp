@@ -1,6 +1,5 @@
 #include "app/form_values.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "platform/codepage.h"
@@ -9,8 +8,6 @@ namespace tarnwick {
 namespace {
 
 constexpr int kFieldCharacters = 63;
-constexpr std::uint32_t kLargestThresholdKb = 4194303;  // 4,194,304 KB is 2^32 bytes
-constexpr std::uint32_t kBytesPerKb = 1024;
 
 }  // namespace
 
@@ -26,11 +23,7 @@ void fillCrawlJob(const FormValues& form, CrawlJob& job) {
   job.startUrl = utf8ToCp932(form.startUrl.toStdString());
   job.rowCount = 0;
   for (int category = 0; category < kCategoryCount; ++category) {
-    if (form.download[category] == 0) continue;
-    const std::uint32_t row = job.rowCount++;
-    job.rowCategory[row] = category;
-    job.rowFlags[row] = SaveIfAtLeast;
-    job.rowMinSize[row] = std::min(form.sizeKb[category], kLargestThresholdKb) * kBytesPerKb;
+    if (form.download[category] != 0) job.addDownloadRow(category, form.sizeKb[category]);
   }
   job.saveLayout = form.saveModeTree ? SaveLayout::Tree : SaveLayout::Date;
 }

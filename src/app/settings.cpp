@@ -1,16 +1,17 @@
 #include "app/settings.h"
 
 #include "app/profile_store.h"
+#include "engine/download_filter.h"
 
 namespace tarnwick {
 namespace {
 
 const QString kSection = "Tarnwick";
-constexpr const char* kCategoryNames[kCategoryCount] = {"html",  "txt",   "img",     "midi",
-                                                        "audio", "video", "realone", "zip"};
-
-QString flagKey(int category) { return QString("download_%1").arg(kCategoryNames[category]); }
-QString sizeKey(int category) { return QString("download_%1_size").arg(kCategoryNames[category]); }
+QString tagOf(int category) {
+  return QString::fromLatin1(kFileCategoryTags[static_cast<std::size_t>(category)]);
+}
+QString flagKey(int category) { return "download_" + tagOf(category); }
+QString sizeKey(int category) { return "download_" + tagOf(category) + "_size"; }
 
 }  // namespace
 

@@ -27,6 +27,11 @@ enum class FileCategory : std::int32_t {
 
 inline constexpr std::size_t kFileCategoryCount = 8;
 
+// The word naming each category, in category order: the stored settings keys and the
+// command line's options are built from it.
+inline constexpr std::array<std::string_view, kFileCategoryCount> kFileCategoryTags = {
+    "html", "txt", "img", "midi", "audio", "video", "realone", "zip"};
+
 // The category of a lower-case extension such as "jpg", or none when it is not listed.
 std::optional<FileCategory> categoryOfExtension(std::string_view lowerExtension);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -112,6 +113,19 @@ inline constexpr std::size_t kMaxDownloadRows = 9;
 // The settings of one run. The window fills it before the worker starts and leaves
 // it alone while the run is active; the worker only reads it.
 struct CrawlJob {
+  // 4,194,304 KB would be 2^32 bytes, one past what a row's threshold holds.
+  static constexpr std::uint32_t kLargestThresholdKb = 4194303;
+
+  // Appends a row as the window fills it: files of `category` are saved from `thresholdKb`
+  // kilobytes on. Larger thresholds are clamped; a row past the last slot is ignored.
+  void addDownloadRow(std::int32_t category, std::uint32_t thresholdKb) {
+    if (rowCount >= kMaxDownloadRows) return;
+    rowCategory[rowCount] = category;
+    rowFlags[rowCount] = SaveIfAtLeast;
+    rowMinSize[rowCount] = std::min(thresholdKb, kLargestThresholdKb) * 1024;
+    ++rowCount;
+  }
+
   std::uint8_t maxDepth = 0;
   ByteString startUrl;
   std::array<std::int32_t, kMaxDownloadRows> rowCategory{};
