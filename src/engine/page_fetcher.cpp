@@ -107,7 +107,13 @@ bool PageFetcher::runAttempts(int attempts, AttemptStep step, const FetchRequest
                               const ByteString& headerText) {
   for (int left = attempts; left > 0 && !aborted(); --left) {
     try {
-      return (this->*step)(request, headerText);
+      // The session and its response belong to this attempt alone.
+      const std::unique_ptr<HttpSession> session = services_.http->openSession(ByteString(kAgent));
+      const std::unique_ptr<HttpResponse> response = session->openUrl(request.url, headerText);
+      if (!statusAccepted(response->statusCode())) {
+        return false;
+      }
+      return (this->*step)(request, *response);
     } catch (const std::exception&) {
       // HttpError, or anything else that broke the attempt: it counts as a client error.
       if (aborted()) {
@@ -119,28 +125,18 @@ bool PageFetcher::runAttempts(int attempts, AttemptStep step, const FetchRequest
   return false;
 }
 
-bool PageFetcher::pageAttempt(const FetchRequestPayload& request, const ByteString& headerText) {
-  const std::unique_ptr<HttpSession> session = services_.http->openSession(ByteString(kAgent));
-  const std::unique_ptr<HttpResponse> response = session->openUrl(request.url, headerText);
-  if (!statusAccepted(response->statusCode())) {
-    return false;
-  }
+bool PageFetcher::pageAttempt(const FetchRequestPayload& request, HttpResponse& response) {
   auto page = std::make_unique<PageFetchedPayload>();
   page->id = request.id;
   page->depth = request.depth;
   page->url = request.url;
-  page->pageText = readPageText(*response);
+  page->pageText = readPageText(response);
   workQueue_.post(PageFetched, std::move(page));
   return true;
 }
 
-bool PageFetcher::fileAttempt(const FetchRequestPayload& request, const ByteString& headerText) {
-  const std::unique_ptr<HttpSession> session = services_.http->openSession(ByteString(kAgent));
-  const std::unique_ptr<HttpResponse> response = session->openUrl(request.url, headerText);
-  if (!statusAccepted(response->statusCode())) {
-    return false;
-  }
-  const std::optional<std::uint64_t> length = response->contentLength();
+bool PageFetcher::fileAttempt(const FetchRequestPayload& request, HttpResponse& response) {
+  const std::optional<std::uint64_t> length = response.contentLength();
   if (length && *length < request.minSize) {
     return true;  // too small: the body is never read
   }
@@ -150,12 +146,12 @@ bool PageFetcher::fileAttempt(const FetchRequestPayload& request, const ByteStri
     return false;
   }
   if (!length) {
-    return saveUnknownLength(*response, request, target->path);
+    return saveUnknownLength(response, request, target->path);
   }
   if (*length == target->storedSize) {
     return true;  // already stored
   }
-  return saveKnownLength(*response, request.url, target->path, *length);
+  return saveKnownLength(response, request.url, target->path, *length);
 }
 
 bool PageFetcher::saveKnownLength(HttpResponse& response, const ByteString& url,

@@ -36,14 +36,15 @@ class PageFetcher final : public Fetcher {
   void fetch(const FetchRequestPayload& request) override;
 
  private:
-  // An attempt returns whether the request goes on; it throws to be retried.
-  using AttemptStep = bool (PageFetcher::*)(const FetchRequestPayload&, const ByteString&);
+  // What an attempt does with a response of an accepted status: returns whether the request
+  // goes on; throws to be retried.
+  using AttemptStep = bool (PageFetcher::*)(const FetchRequestPayload&, HttpResponse&);
 
   bool runPhases(const FetchRequestPayload& request);
   bool runAttempts(int attempts, AttemptStep step, const FetchRequestPayload& request,
                    const ByteString& headerText);
-  bool pageAttempt(const FetchRequestPayload& request, const ByteString& headerText);
-  bool fileAttempt(const FetchRequestPayload& request, const ByteString& headerText);
+  bool pageAttempt(const FetchRequestPayload& request, HttpResponse& response);
+  bool fileAttempt(const FetchRequestPayload& request, HttpResponse& response);
   bool saveKnownLength(HttpResponse& response, const ByteString& url, const ByteString& path,
                        std::uint64_t length);
   bool saveUnknownLength(HttpResponse& response, const FetchRequestPayload& request,
