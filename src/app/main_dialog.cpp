@@ -54,16 +54,6 @@ UiMessage commandMessage(UiCode code) {
   return message;
 }
 
-void runWorker(const CrawlJob& job, CrawlComponentFactory& components) {
-  try {
-    CrawlWorker(job, components);
-  } catch (const std::exception&) {
-    // CrawlWorker posts the end of every run it handles itself; anything else it lets
-    // through still ends the run, so the window can stop waiting.
-    job.statusQueue->pushWaiting(commandMessage(StatusFinished));
-  }
-}
-
 }  // namespace
 
 struct MainDialog::RunQueues {
@@ -153,7 +143,7 @@ void MainDialog::startRun() {
   job_.statusQueue = &queues_->status;
   job_.abortTransfer = &abortTransfer_;
   abortTransfer_ = false;
-  worker_ = std::thread(runWorker, std::cref(job_), std::ref(*components_));
+  worker_ = std::thread(CrawlWorker, std::cref(job_), std::ref(*components_));
   queues_->control.push(commandMessage(ControlStart));
   control<QPushButton>(kRunButton)->setText(kStopCaption);
   runActive_ = true;

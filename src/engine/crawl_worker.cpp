@@ -1,7 +1,7 @@
 #include "engine/crawl_worker.h"
 
+#include <exception>
 #include <memory>
-#include <new>
 
 #include "engine/download_filter.h"
 #include "engine/ui_message_queue.h"
@@ -132,9 +132,10 @@ std::int32_t CrawlWorker(const CrawlJob& job, CrawlComponentFactory& components)
     configureFilter(engine->filter, job);
     engine->filter.classify(0, job.startUrl, 0);
     runCrawlLoop(*engine, *job.controlQueue);
-  } catch (const std::bad_alloc&) {
-    // The fixed tables of a run (or later a page) could not be allocated: end the run
-    // rather than the program, still reporting its end.
+  } catch (const std::exception&) {
+    // The fixed tables of a run (or later a page) could not be allocated, or a component
+    // could not be built: end the run rather than the program, still reporting its end,
+    // or the window would wait for it forever.
   }
   UiMessage finished;
   finished.code = StatusFinished;
