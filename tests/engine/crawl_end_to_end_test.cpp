@@ -7,16 +7,14 @@
 #include <filesystem>
 #include <set>
 #include <string>
-#include <thread>
-#include <tuple>
 #include <vector>
 
 #include "engine/crawl_components.h"
-#include "engine/crawl_worker.h"
 #include "engine/ui_message_queue.h"
 #include "platform/file_system.h"
 #include "platform/http_client.h"
 #include "platform/services.h"
+#include "support/crawl_run.h"
 #include "support/fake_platform.h"
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
@@ -36,23 +34,14 @@ std::set<std::string> savedFiles() {
 
 class CrawlEndToEndTest : public ::testing::Test {
  protected:
-  // Runs the worker on its own thread, as the window does, saving the given categories
-  // (0 HTML, 2 images). Returns the status messages as "<letter><path> " each: Searching,
-  // Examining, url Added, downLoading (one per transfer), Downloaded, Finished. The site's
-  // paths are lower case, so a capital letter always marks a message.
+  // The status messages as "<letter><path> " each, one per transfer for downLoading. The
+  // site's paths are lower case, so a capital letter always marks a message.
   std::string crawl(std::uint8_t depth, SaveLayout layout, std::vector<std::int32_t> categories) {
-    CrawlJob job;
-    std::tie(job.startUrl, job.maxDepth, job.saveLayout, job.controlQueue, job.statusQueue) =
-        std::tuple(ByteString(server_.url("/index.html")), depth, layout, &control_, &status_);
-    std::ranges::copy(categories, job.rowCategory.begin());
-    job.rowCount = static_cast<std::uint32_t>(categories.size());
-    job.rowFlags.fill(SaveIfAtLeast);
-    std::thread worker([&] { CrawlWorker(job, *components_); });
-    control_.push({ControlStart, {}, {}, 0, 0});
-    worker.join();
+    const CrawlJob job =
+        testing::crawlJob(server_.url("/index.html"), depth, categories, control_, status_, layout);
     std::string steps;
-    for (UiMessage m; status_.pop(m);) {
-      const std::string step = "SEALDF"[m.code - StatusSearching] +
+    for (const UiMessage& m : testing::runCrawl(job, *components_)) {
+      const std::string step = testing::statusLetter(m.code) +
                                std::string(m.text.str()).erase(0, server_.url("").size()) + " ";
       if (m.code != StatusDownloading || !steps.ends_with(step)) steps += step;
     }

@@ -3,21 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "engine/link_extractor.h"
 #include "engine/ui_message_queue.h"
 #include "engine/work_queue.h"
+#include "support/crawl_run.h"
 
 namespace tarnwick {
 namespace {
 
 UiMessage message(std::int32_t code) { return {code, {}, {}, 0, 0}; }
-
-// Status codes by letter: Searching, Examining, url Added, downloading, Downloaded, Finished.
-static_assert(StatusFinished - StatusSearching == 5);
 
 // A stand-in fetcher posts what the real one posts for a page (whose text links two images)
 // or a saved file, and records each fetch as "url<referrer"; the extractor is the real one.
@@ -71,18 +68,16 @@ TEST(CrawlWorkerTest, LoopEndsAndReportsInOrder) {
       {"http://h/", true, 0, "ASF", "http://h/<http://h/ "},
   };
   for (const auto& [startUrl, stop, busyAnswers, statuses, fetched] : cases) {
-    SCOPED_TRACE(testing::Message() << startUrl << " stop " << stop << " busy " << busyAnswers);
+    SCOPED_TRACE(::testing::Message() << startUrl << " stop " << stop << " busy " << busyAnswers);
     StandIns standIns;
     std::tie(standIns.stopDuringFetch, standIns.busyAnswers) = std::tie(stop, busyAnswers);
-    CrawlJob job;
-    std::tie(job.startUrl, job.maxDepth, job.statusQueue, job.controlQueue) =
-        std::tuple(ByteString(startUrl), 3, &standIns.status, &standIns.control);
-    std::tie(job.rowCategory[0], job.rowFlags[0], job.rowCount) = std::tuple(2, SaveIfAtLeast, 1);
-    std::thread worker([&] { CrawlWorker(job, standIns); });
-    standIns.control.push(message(ControlStart));
-    worker.join();  // the idle rule or the stop ends the run by itself
+    bool stopSent = false;  // the idle rule or the stand-in should end the run by itself
+    const CrawlJob job = testing::crawlJob(startUrl, 3, {2}, standIns.control, standIns.status);
     std::string seen;
-    for (UiMessage m; standIns.status.pop(m);) seen += "SEALDF"[m.code - StatusSearching];
+    for (const UiMessage& m : testing::runCrawl(job, standIns, &stopSent)) {
+      seen += testing::statusLetter(m.code);
+    }
+    EXPECT_FALSE(stopSent);
     EXPECT_EQ(seen, statuses);
     EXPECT_EQ(standIns.fetched, fetched);
   }

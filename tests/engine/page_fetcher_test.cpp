@@ -11,6 +11,7 @@
 #include "engine/ui_message_queue.h"
 #include "engine/work_queue.h"
 #include "platform/http_client.h"
+#include "support/crawl_run.h"
 #include "support/fake_platform.h"
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
@@ -87,7 +88,7 @@ constexpr std::int32_t kFollow = FollowLinks, kSave = SaveIfAtLeast, kBoth = kFo
 
 // Everything one fetch posted, as "<status messages> / <work messages>", then each pause
 // between attempts: S searching, E examining, L<n> downloading and D<n> downloaded with
-// their byte counts (letters in "SEALDF" order from StatusSearching), wait<ms>.
+// their byte counts, wait<ms>.
 std::string fetchOnce(HttpClient& http, const std::atomic<bool>* abort, const std::string& url,
                       std::int32_t flags, std::uint32_t minSize = 0, FileFault fault = {}) {
   testing::FaultInjectingFileSystem files;
@@ -109,7 +110,7 @@ std::string fetchOnce(HttpClient& http, const std::atomic<bool>* abort, const st
     EXPECT_EQ(m.text, request.url);
     EXPECT_TRUE(m.code != StatusDownloaded || m.value2 == m.value1);
     const bool counted = m.code == StatusDownloading || m.code == StatusDownloaded;
-    posted += "SEALDF"[m.code - StatusSearching] + (counted ? std::to_string(m.value1) : "") + " ";
+    posted += testing::statusLetter(m.code) + (counted ? std::to_string(m.value1) : "") + " ";
   }
   posted += "/";
   for (WorkMessage m; work.take(m);) {
