@@ -1,7 +1,7 @@
 // A whole crawl of a hostile site served on 127.0.0.1: a crawl trap, a page with 100,000
-// links, a 200 MiB page, a redirect loop, hostile link names and places that cannot be
-// written (cut, stalled and file:// replies are the curl client's and fetcher's tests'). The real
-// worker, fetcher, extractor, libcurl and POSIX file system run it in a temporary folder.
+// links, a 200 MiB page, a cut body, a stalled server, a redirect loop, a redirect to a
+// local file, hostile link names and places that cannot be written. The real worker,
+// fetcher, extractor, libcurl and POSIX file system run it in a temporary folder.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -86,6 +87,11 @@ long procStatusKiB(const std::string& field) {
   return 0;
 }
 
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
 void serveHostileSite(testing::LoopbackHttpServer& server) {
   using namespace std::string_literals;
   server.setResponse(
@@ -93,6 +99,7 @@ void serveHostileSite(testing::LoopbackHttpServer& server) {
       ScriptedResponse::ok(
           "<a href=\"trap/t.html\">trap</a><a href=\"many.html\">many</a>"
           "<a href=\"huge.html\">huge</a><a href=\"loop.html\">loop</a>"
+          "<img src=\"cut.gif\"><img src=\"stall.gif\"><img src=\"passwd.gif\">"
           "<img src=\"../../../../../escape.gif\"><img src=\"a/../../b/../../up.gif\">"
           "<img src=\"%00.gif\"><img src=\"nul\0byte.gif\"><img src=\"ctl\x01\x1f\x7f.gif\">"
           "<img src=\"locked/x.gif\"><img src=\"blocked/x.gif\"><img src=\"ok.gif\">"s +
@@ -103,6 +110,9 @@ void serveHostileSite(testing::LoopbackHttpServer& server) {
   server.setResponse("/huge.html",
                      ScriptedResponse::repeated("<p>filler</p>\n", std::uint64_t{200} << 20));
   server.setResponse("/loop.html", ScriptedResponse::redirect("/loop.html"));
+  server.setResponse("/cut.gif", ScriptedResponse::cutOff(std::string(100000, 'c'), 50000));
+  server.setResponse("/stall.gif", ScriptedResponse::stalled(std::string(100000, 's'), 1000));
+  server.setResponse("/passwd.gif", ScriptedResponse::redirect("file:///etc/passwd"));
   // The trap: every page under /trap/ links two deeper ones and an image, without end.
   server.setHandler([](const std::string& path) -> std::optional<ScriptedResponse> {
     if (path.ends_with(".gif")) return ScriptedResponse::ok("GIF89a " + path);
@@ -142,13 +152,16 @@ TEST(HostileSiteTest, CrawlEndsByItselfWithBoundedMemoryAndEveryFileInsideTheDow
   EXPECT_LT(procStatusKiB("VmHWM") - rssBefore, kPeakGrowthBoundKiB);
   fs::permissions("download/" + host + "locked", fs::perms::owner_all);
 
-  // Every file lies below the download folder.
+  // Every file lies below the download folder, and none holds the local file a redirect
+  // pointed to.
   const std::string download = fs::weakly_canonical("download").string() + "/";
+  const std::string passwd = readFile("/etc/passwd");
   std::set<std::string> saved;  // paths below the download folder
   for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
     if (!entry.is_regular_file()) continue;
     const std::string path = fs::weakly_canonical(entry.path()).string();
     EXPECT_TRUE(path.starts_with(download)) << path;
+    EXPECT_TRUE(passwd.empty() || readFile(path).find(passwd) == std::string::npos) << path;
     saved.insert(path.substr(download.size()));
   }
   EXPECT_GT(components.fetches, 50);
@@ -162,10 +175,10 @@ TEST(HostileSiteTest, CrawlEndsByItselfWithBoundedMemoryAndEveryFileInsideTheDow
         "trap/tab/x.gif", "trap/tb/xa.gif", "trap/tb/xb/x.gif", "blocked"}) {
     EXPECT_TRUE(saved.contains(host + file)) << file;
   }
-  // Not saved: the trap's images on pages one level too deep and, unless running as root,
-  // anything in the read-only folder.
-  for (const char* file :
-       {"trap/taaa.gif", "trap/tab/xa.gif", geteuid() != 0 ? "locked/x.gif" : "trap/taaa.gif"}) {
+  // Not saved: the trap's images on pages one level too deep, the redirected local file
+  // and, unless running as root, anything in the read-only folder.
+  for (const char* file : {"trap/taaa.gif", "trap/tab/xa.gif", "passwd.gif",
+                           geteuid() != 0 ? "locked/x.gif" : "passwd.gif"}) {
     EXPECT_FALSE(saved.contains(host + file)) << file;
   }
 }
