@@ -43,7 +43,7 @@ class InstantFetcher final : public Fetcher {
   bool isBusy() const override { return false; }
 
   void fetch(const FetchRequestPayload& request) override {
-    if ((request.flags & FollowLinks) != 0) {
+    if ((request.flags & CrawlFlags::FollowLinks) != 0) {
       auto page = std::make_unique<PageFetchedPayload>();
       page->id = request.id;
       page->depth = request.depth;
@@ -51,12 +51,12 @@ class InstantFetcher final : public Fetcher {
       std::string text;
       for (int i = 0; i < kImages; ++i) text += "<img src=\"p" + std::to_string(i) + ".jpg\">";
       page->pageText = ByteString(std::move(text));
-      workQueue_.post(PageFetched, std::move(page));
+      workQueue_.post(WorkCode::PageFetched, std::move(page));
     }
     auto done = std::make_unique<EntryDonePayload>();
     done->id = request.id;
     done->url = request.url;
-    workQueue_.post(EntryDone, std::move(done));
+    workQueue_.post(WorkCode::EntryDone, std::move(done));
     lastDone_ = Instant::now();
   }
 
@@ -88,7 +88,7 @@ void BM_CrawlIdleEnd(benchmark::State& state) {
     job.maxDepth = 1;
     job.startUrl = "http://127.0.0.1/index.html";
     job.rowCategory[0] = static_cast<std::int32_t>(FileCategory::img);
-    job.rowFlags[0] = SaveIfAtLeast;
+    job.rowFlags[0] = CrawlFlags::SaveIfAtLeast;
     job.rowCount = 1;
     job.statusQueue = statusQueue.get();
     job.controlQueue = controlQueue.get();
@@ -99,7 +99,7 @@ void BM_CrawlIdleEnd(benchmark::State& state) {
       finished = Instant::now();  // right after its last act, the push of StatusFinished
     });
     UiMessage start;
-    start.code = ControlStart;
+    start.code = UiCode::ControlStart;
     controlQueue->push(start);
     worker.join();
 
@@ -107,12 +107,13 @@ void BM_CrawlIdleEnd(benchmark::State& state) {
     wallSeconds += std::chrono::duration<double>(finished.wall - components.lastDone.wall).count();
     imagesAdded = 0;
     for (UiMessage message; statusQueue->pop(message);) {
-      imagesAdded += message.code == StatusUrlAdded && message.text.view().ends_with(".jpg");
+      imagesAdded +=
+          message.code == UiCode::StatusUrlAdded && message.text.view().ends_with(".jpg");
     }
   }
   if (imagesAdded != kImages) state.SkipWithError("the crawl did not reach every image");
   state.counters["wall_ms"] = 1e3 * wallSeconds / static_cast<double>(state.iterations());
-  state.SetLabel("time = worker CPU from the last EntryDone to StatusFinished");
+  state.SetLabel("time = worker CPU from the last WorkCode::EntryDone to UiCode::StatusFinished");
 }
 
 BENCHMARK(BM_CrawlIdleEnd)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);

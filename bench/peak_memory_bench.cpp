@@ -44,7 +44,7 @@ void BM_PeakMemoryOfFullCrawl(benchmark::State& state) {
     auto workQueue = std::make_unique<WorkQueue>();
     auto table = std::make_unique<UrlTable>(*workQueue, *statusQueue);
     for (std::uint32_t i = 0; i < UrlTable::kCapacity; ++i) {
-      table->add(1, url(i), 0, SaveIfAtLeast, 0, 16384);
+      table->add(1, url(i), 0, CrawlFlags::SaveIfAtLeast, 0, 16384);
     }
     tableMiB = statusMiB("VmRSS");
 
@@ -53,8 +53,8 @@ void BM_PeakMemoryOfFullCrawl(benchmark::State& state) {
       // AddEntry: the largest of the link records that can fill the queue.
       auto entry = std::make_unique<AddEntryPayload>();
       entry->url = url(UrlTable::kCapacity + links);
-      entry->flags = SaveIfAtLeast;
-      if (!workQueue->post(AddEntry, std::move(entry))) break;
+      entry->flags = CrawlFlags::SaveIfAtLeast;
+      if (!workQueue->post(WorkCode::AddEntry, std::move(entry))) break;
     }
     peakMiB = statusMiB("VmHWM");
     if (table->size() != UrlTable::kCapacity || workQueue->size() != links || links == 0) {

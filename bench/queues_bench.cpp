@@ -29,7 +29,7 @@ void BM_WorkQueuePostTake(benchmark::State& state) {
         link->url = kUrl;
         payload = std::move(link);
       }
-      queue->post(LinkFound, std::move(payload));
+      queue->post(WorkCode::LinkFound, std::move(payload));
     }
     for (int i = 0; i < kBatch; ++i) {
       queue->take(message);
@@ -43,7 +43,7 @@ void BM_WorkQueuePostTake(benchmark::State& state) {
 
 UiMessage statusMessage() {
   UiMessage message;
-  message.code = StatusUrlAdded;
+  message.code = UiCode::StatusUrlAdded;
   message.text = kUrl;
   return message;
 }

@@ -38,7 +38,9 @@ const std::vector<ByteString>& urls() {
 
 // A tree with a fan-out of 64: entry i was found on page 8 * (i / 64).
 std::int32_t parentOf(std::uint32_t i) { return static_cast<std::int32_t>(kPageEvery * (i / 64)); }
-std::int32_t flagsOf(std::uint32_t i) { return i % kPageEvery == 0 ? FollowLinks : SaveIfAtLeast; }
+std::int32_t flagsOf(std::uint32_t i) {
+  return i % kPageEvery == 0 ? CrawlFlags::FollowLinks : CrawlFlags::SaveIfAtLeast;
+}
 
 double threadCpuSeconds() {
   timespec now{};

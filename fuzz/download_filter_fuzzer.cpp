@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   DownloadFilter filter(queue);
   filter.setMaxDepth(maxDepth);
   for (std::size_t category = 0; category < kFileCategoryCount; ++category) {
-    filter.setCategory(static_cast<std::uint32_t>(category), thresholdOf(category), SaveIfAtLeast,
-                       (enabledMask >> category) & 1);
+    filter.setCategory(static_cast<std::uint32_t>(category), thresholdOf(category),
+                       CrawlFlags::SaveIfAtLeast, (enabledMask >> category) & 1);
   }
   filter.classify(depth, url, 7);
 
@@ -82,10 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WorkMessage message;
   queue.take(message);
   const auto& entry = message.as<AddEntryPayload>();
-  require(message.code == AddEntry && entry.url == url && entry.depth == depth &&
+  require(message.code == WorkCode::AddEntry && entry.url == url && entry.depth == depth &&
               entry.parent == 7 && entry.done == 0,
           "AddEntry fields");
-  require(entry.flags == (slot == 0 ? FollowLinks | SaveIfAtLeast : SaveIfAtLeast),
+  require(entry.flags == (slot == 0 ? CrawlFlags::FollowLinks | CrawlFlags::SaveIfAtLeast
+                                    : CrawlFlags::SaveIfAtLeast),
           "flags of the entry");
   require(entry.minSize == thresholdOf(slot), "threshold of the entry");
   return 0;

@@ -10,13 +10,13 @@ namespace {
 
 constexpr int kBarWidth = 20;
 
-const char* statusWord(std::int32_t status) {
+const char* statusWord(UiCode status) {
   switch (status) {
-    case StatusSearching:
+    case UiCode::StatusSearching:
       return "検索中...";
-    case StatusExamining:
+    case UiCode::StatusExamining:
       return "調査中...";
-    case StatusDownloading:
+    case UiCode::StatusDownloading:
       return "ダウンロード中...";
     default:
       return "";
@@ -58,21 +58,21 @@ std::string printable(std::string text) {
 
 std::string CrawlProgress::take(const UiMessage& message) {
   switch (message.code) {
-    case StatusSearching:
+    case UiCode::StatusSearching:
       ++pagesSearched_;
       break;
-    case StatusExamining:
+    case UiCode::StatusExamining:
       break;
-    case StatusDownloading:
+    case UiCode::StatusDownloading:
       received_ = static_cast<std::uint32_t>(message.value1);
       length_ = static_cast<std::uint32_t>(message.value2);
       break;
-    case StatusDownloaded:
+    case UiCode::StatusDownloaded:
       ++filesSaved_;
       // The message's own size: the last progress message may have been dropped by a full queue.
       bytesSaved_ += static_cast<std::uint32_t>(message.value1);
       return cp932ToUtf8(message.text) + "\t" + cp932ToUtf8FileName(message.detail) + "\n";
-    case StatusFinished:
+    case UiCode::StatusFinished:
       finished_ = true;
       return {};
     default:
@@ -85,7 +85,8 @@ std::string CrawlProgress::take(const UiMessage& message) {
 
 std::string CrawlProgress::statusLine(int columns) const {
   std::string line = statusWord(status_);
-  if (status_ == StatusDownloading) line.append(" ").append(progressText(received_, length_));
+  if (status_ == UiCode::StatusDownloading)
+    line.append(" ").append(progressText(received_, length_));
   if (!url_.empty()) line.append(" ").append(printable(url_));
   return fitToColumns(line, columns);
 }

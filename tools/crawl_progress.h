@@ -24,7 +24,7 @@ class CrawlProgress {
   std::string summary(double seconds) const;
 
  private:
-  std::int32_t status_ = 0;
+  UiCode status_{};
   std::string url_;
   std::uint32_t received_ = 0;
   std::uint32_t length_ = 0;

@@ -48,7 +48,7 @@ void installInterruptHandler() {
   sigaction(SIGINT, &action, nullptr);
 }
 
-void pushControl(UiMessageQueue& controlQueue, std::int32_t code) {
+void pushControl(UiMessageQueue& controlQueue, UiCode code) {
   UiMessage message;
   message.code = code;
   controlQueue.push(message);
@@ -104,7 +104,7 @@ int runCrawl(CrawlJob job) {
   installInterruptHandler();
   const auto started = std::chrono::steady_clock::now();
   std::thread worker([&job, &components] { CrawlWorker(job, *components); });
-  pushControl(controlQueue, ControlStart);
+  pushControl(controlQueue, UiCode::ControlStart);
 
   CrawlProgress progress;
   bool stopRequested = false;
@@ -113,7 +113,7 @@ int runCrawl(CrawlJob job) {
     std::this_thread::sleep_for(kPollInterval);
     const int interrupts = interruptCount.load(std::memory_order_relaxed);
     if (interrupts >= 1 && !stopRequested) {
-      pushControl(controlQueue, ControlStop);
+      pushControl(controlQueue, UiCode::ControlStop);
       stopRequested = true;
     }
     if (interrupts >= 2) abortTransfer.store(true);

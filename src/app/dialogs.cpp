@@ -34,7 +34,7 @@ void warn(MessageBox& messages, std::string_view utf8Text) {
   messages.showWarning(utf8ToCp932(utf8Text));
 }
 
-void OpenDownloadFolder(ShellLauncher& shell, MessageBox& messages) {
+void openDownloadFolder(ShellLauncher& shell, MessageBox& messages) {
   QFileInfo folder(kDownloadFolder);
   if (!folder.exists()) QDir().mkdir(kDownloadFolder);
   folder.refresh();
@@ -44,12 +44,12 @@ void OpenDownloadFolder(ShellLauncher& shell, MessageBox& messages) {
   }
 }
 
-void OpenManualPage(QWidget* owner, ShellLauncher& shell, MessageBox& messages) {
+void openManualPage(QWidget* owner, ShellLauncher& shell, MessageBox& messages) {
   launchAfter(ManualLaunchDialog(owner), kManualPageUrl, "ブラウザが起動されませんでした。", shell,
               messages);
 }
 
-void ShowSisterIntro(QWidget* owner, ShellLauncher& shell, MessageBox& messages) {
+void showSisterIntro(QWidget* owner, ShellLauncher& shell, MessageBox& messages) {
   launchAfter(SisterIntroDialog(owner), kSisterPageUrl, "ブラウザを起動できませんでした", shell,
               messages);
 }

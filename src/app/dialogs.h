@@ -31,9 +31,9 @@ class SisterIntroDialog final : public TemplateDialog {
 };
 
 // The launches of the main dialog's buttons and of its start-up introduction.
-void OpenDownloadFolder(ShellLauncher& shell, MessageBox& messages);
-void OpenManualPage(QWidget* owner, ShellLauncher& shell, MessageBox& messages);
-void ShowSisterIntro(QWidget* owner, ShellLauncher& shell, MessageBox& messages);
+void openDownloadFolder(ShellLauncher& shell, MessageBox& messages);
+void openManualPage(QWidget* owner, ShellLauncher& shell, MessageBox& messages);
+void showSisterIntro(QWidget* owner, ShellLauncher& shell, MessageBox& messages);
 
 // Shows a fixed UTF-8 text through the program's message box.
 void warn(MessageBox& messages, std::string_view utf8Text);

@@ -64,7 +64,7 @@ struct MainDialog::RunQueues {
 MainDialog::MainDialog(AppServices services)
     : TemplateDialog(kMainDialogTemplate, nullptr), services_(services) {
   setWindowIcon(programIcon());
-  form_ = LoadSettings(services_.profile);
+  form_ = loadSettings(services_.profile);
   control<QLabel>(kStatusLine)->clear();
   control<QLabel>(kParameterLine)->clear();
   fillForm();
@@ -113,10 +113,10 @@ void MainDialog::onButton(int id) {
       onRunPress();
       break;
     case kResultButton:
-      OpenDownloadFolder(services_.shell, services_.messages);
+      openDownloadFolder(services_.shell, services_.messages);
       break;
     case kHelpButton:
-      OpenManualPage(this, services_.shell, services_.messages);
+      openManualPage(this, services_.shell, services_.messages);
       break;
     case kExitButton:
       onExitPress();
@@ -128,7 +128,7 @@ void MainDialog::onButton(int id) {
 
 void MainDialog::onRunPress() {
   if (runActive_) {
-    queues_->control.push(commandMessage(ControlStop));
+    queues_->control.push(commandMessage(UiCode::ControlStop));
     return;
   }
   // The user has just been told which field is wrong; a crawl would use stale values.
@@ -144,7 +144,7 @@ void MainDialog::startRun() {
   job_.abortTransfer = &abortTransfer_;
   abortTransfer_ = false;
   worker_ = std::thread(CrawlWorker, std::cref(job_), std::ref(*components_));
-  queues_->control.push(commandMessage(ControlStart));
+  queues_->control.push(commandMessage(UiCode::ControlStart));
   control<QPushButton>(kRunButton)->setText(kStopCaption);
   runActive_ = true;
 }
@@ -152,14 +152,14 @@ void MainDialog::startRun() {
 void MainDialog::onExitPress() {
   ExitConfirmDialog confirm(this);
   if (confirm.exec() != QDialog::Accepted) return;
-  saveSettings();
+  saveForm();
   if (readForm()) accept();
 }
 
 void MainDialog::tick() {
   if (runActive_) drainStatusQueue();
   if (introCountdown_ >= 0 && introCountdown_-- == 0) {
-    ShowSisterIntro(this, services_.shell, services_.messages);
+    showSisterIntro(this, services_.shell, services_.messages);
   }
 }
 
@@ -168,23 +168,23 @@ void MainDialog::drainStatusQueue() {
   while (queues_->status.pop(message)) {
     const QString text = QString::fromStdString(cp932ToUtf8(message.text));
     switch (message.code) {
-      case StatusSearching:
+      case UiCode::StatusSearching:
         showStatus("検索中...", text);
         break;
-      case StatusExamining:
+      case UiCode::StatusExamining:
         showStatus("調査中...", text);
         break;
-      case StatusDownloading:
+      case UiCode::StatusDownloading:
         showStatus("ダウンロード中...", text);
         break;
-      case StatusDownloaded: {
+      case UiCode::StatusDownloaded: {
         auto* list = control<QListWidget>(kResultList);
         list->addItem(text);
         list->setCurrentRow(list->count() - 1);
         list->scrollToItem(list->currentItem());
         break;
       }
-      case StatusFinished:
+      case UiCode::StatusFinished:
         finishRun();
         break;
       default:
@@ -208,7 +208,7 @@ void MainDialog::finishRun() {
 // The worker reads the job and the queues, so it must be gone before they are.
 void MainDialog::stopRunForExit() {
   if (!runActive_) return;
-  queues_->control.push(commandMessage(ControlStop));
+  queues_->control.push(commandMessage(UiCode::ControlStop));
   abortTransfer_ = true;
   while (runActive_) {
     drainStatusQueue();
@@ -225,13 +225,13 @@ void MainDialog::done(int result) {
 }
 
 // After a failed reading the fields from the failing one on keep their earlier values.
-void MainDialog::saveSettings() {
+void MainDialog::saveForm() {
   readForm();
-  SaveSettings(services_.profile, form_);
+  tarnwick::saveSettings(services_.profile, form_);
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
-  saveSettings();
+  saveForm();
   done(QDialog::Rejected);
   event->accept();
 }

@@ -51,7 +51,7 @@ class MainDialog final : public TemplateDialog {
   void onRunPress();
   void startRun();
   void onExitPress();
-  void saveSettings();
+  void saveForm();
   void drainStatusQueue();
   void showStatus(const char* status, const QString& parameter);
   void finishRun();

@@ -15,7 +15,7 @@ QString sizeKey(int category) { return "download_" + tagOf(category) + "_size"; 
 
 }  // namespace
 
-FormValues LoadSettings(ProfileStore& store) {
+FormValues loadSettings(ProfileStore& store) {
   const FormValues defaults;
   FormValues form;
   form.startUrl = store.getString(kSection, "start_url", defaults.startUrl);
@@ -34,7 +34,7 @@ FormValues LoadSettings(ProfileStore& store) {
   return form;
 }
 
-void SaveSettings(ProfileStore& store, const FormValues& form) {
+void saveSettings(ProfileStore& store, const FormValues& form) {
   store.writeString(kSection, "start_url", form.startUrl);
   for (int c = 0; c < kCategoryCount; ++c) {
     store.writeInteger(kSection, flagKey(c), form.download[c]);

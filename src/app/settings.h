@@ -7,8 +7,8 @@ namespace tarnwick {
 class ProfileStore;
 
 // Reads every key of section "Tarnwick", with the defaults for what is missing.
-FormValues LoadSettings(ProfileStore& store);
+FormValues loadSettings(ProfileStore& store);
 // Writes every key from `form`; "counter" becomes the value read at start plus one.
-void SaveSettings(ProfileStore& store, const FormValues& form);
+void saveSettings(ProfileStore& store, const FormValues& form);
 
 }  // namespace tarnwick

@@ -35,7 +35,7 @@ void configureFilter(DownloadFilter& filter, const CrawlJob& job) {
   filter.setMaxDepth(job.maxDepth);
   for (std::uint32_t row = 0; row < job.rowCount && row < kMaxDownloadRows; ++row) {
     filter.setCategory(static_cast<std::uint32_t>(job.rowCategory[row]), job.rowMinSize[row],
-                       job.rowFlags[row] & ~FollowLinks, 1);
+                       job.rowFlags[row] & ~CrawlFlags::FollowLinks, 1);
   }
 }
 
@@ -43,39 +43,39 @@ enum class Pass { Continue, Leave };
 
 // Hands one work message to the component that handles it.
 Pass handleWork(Engine& engine, WorkMessage& message) {
-  if (message.code == QuitCrawl) {
+  if (message.code == WorkCode::QuitCrawl) {
     return Pass::Leave;
   }
   if (!message.payload) {
     return Pass::Continue;  // every other handled code carries a payload
   }
   switch (message.code) {
-    case FetchRequest:
+    case WorkCode::FetchRequest:
       if (engine.fetcher->isBusy()) {
-        engine.workQueue.post(FetchRequest, std::move(message.payload));
+        engine.workQueue.post(WorkCode::FetchRequest, std::move(message.payload));
       } else {
         engine.fetcher->fetch(message.as<FetchRequestPayload>());
       }
       break;
-    case EntryDone: {
+    case WorkCode::EntryDone: {
       const auto& done = message.as<EntryDonePayload>();
       engine.table.markDone(done.id, done.url);
       break;
     }
-    case EntryFailed:
+    case WorkCode::EntryFailed:
       engine.table.markFailed(message.as<EntryFailedPayload>().id);
       break;
-    case PageFetched: {
+    case WorkCode::PageFetched: {
       const auto& page = message.as<PageFetchedPayload>();
       engine.extractor->extractLinks(page.id, page.depth, page.url, page.pageText);
       break;
     }
-    case LinkFound: {
+    case WorkCode::LinkFound: {
       const auto& link = message.as<LinkFoundPayload>();
       engine.filter.classify(link.depth, link.url, link.parent);
       break;
     }
-    case AddEntry: {
+    case WorkCode::AddEntry: {
       const auto& entry = message.as<AddEntryPayload>();
       engine.table.add(entry.depth, entry.url, entry.parent, entry.flags, entry.done,
                        entry.minSize);
@@ -98,7 +98,7 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
   for (;;) {
     if (idlePasses++ >= kIdlePassLimit) {
       if (!engine.fetcher->isBusy()) {
-        engine.workQueue.post(QuitCrawl);
+        engine.workQueue.post(WorkCode::QuitCrawl);
       }
       idlePasses = 0;
     }
@@ -114,10 +114,10 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
       }
     }
     if (controlQueue.pop(control)) {
-      if (control.code == ControlStart) {
+      if (control.code == UiCode::ControlStart) {
         engine.table.start();
         running = true;
-      } else if (control.code == ControlStop) {
+      } else if (control.code == UiCode::ControlStop) {
         return;
       }
     }
@@ -138,7 +138,7 @@ std::int32_t CrawlWorker(const CrawlJob& job, CrawlComponentFactory& components)
     // or the window would wait for it forever.
   }
   UiMessage finished;
-  finished.code = StatusFinished;
+  finished.code = UiCode::StatusFinished;
   job.statusQueue->pushWaiting(finished);
   return 0;
 }

@@ -34,7 +34,9 @@ constexpr std::array<Extension, 53> kExtensions{{
     {"gz", FileCategory::zip},      {"bz2", FileCategory::zip},
 }};
 
-constexpr std::int32_t withoutFollowLinks(std::int32_t flags) { return flags & ~FollowLinks; }
+constexpr std::int32_t withoutFollowLinks(std::int32_t flags) {
+  return flags & ~CrawlFlags::FollowLinks;
+}
 
 // The text strictly between `dot` and `end`, or empty when `end` does not follow `dot`.
 ByteString textBetween(const ByteString& url, int dot, int end) {
@@ -74,7 +76,7 @@ ByteString extensionOf(const ByteString& url) {
 
 DownloadFilter::DownloadFilter(WorkQueue& workQueue) : workQueue_(workQueue) {
   const auto html = static_cast<std::size_t>(FileCategory::html);
-  flags_[html] = FollowLinks;
+  flags_[html] = CrawlFlags::FollowLinks;
   enabled_[html] = 1;
 }
 
@@ -84,7 +86,7 @@ void DownloadFilter::setCategory(std::uint32_t category, std::uint32_t minSize, 
     return;
   }
   const bool html = category == static_cast<std::uint32_t>(FileCategory::html);
-  flags_[category] = withoutFollowLinks(flags) | (html ? FollowLinks : 0);
+  flags_[category] = withoutFollowLinks(flags) | (html ? CrawlFlags::FollowLinks : 0);
   minSize_[category] = minSize;
   enabled_[category] = html ? 1 : enabled;
 }
@@ -109,7 +111,7 @@ void DownloadFilter::classify(std::uint8_t depth, const ByteString& url, std::in
   entry->parent = parent;
   entry->flags = flags_[slot];
   entry->minSize = minSize_[slot];
-  workQueue_.post(AddEntry, std::move(entry));
+  workQueue_.post(WorkCode::AddEntry, std::move(entry));
 }
 
 }  // namespace tarnwick

@@ -178,7 +178,7 @@ void LinkExtractor::extractLinks(std::int32_t id, std::uint8_t depth, const Byte
       found->url = resolveLink(pageText.mid(start, end - start), directory);
       normalizeUrl(found->url);
       found->parent = id;
-      workQueue_.post(LinkFound, std::move(found));
+      workQueue_.post(WorkCode::LinkFound, std::move(found));
     }
   }
 }

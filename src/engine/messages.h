@@ -14,13 +14,14 @@ namespace tarnwick {
 class UiMessageQueue;
 
 // Flag word carried by every URL from classification to fetch; 0 marks a failed entry.
-enum CrawlFlags : std::int32_t {
-  FollowLinks = 1,    // fetch as text and search it for links
-  SaveIfAtLeast = 2,  // save when the content length reaches the entry's threshold
+struct CrawlFlags {
+  static constexpr std::int32_t FollowLinks = 1;  // fetch as text and search it for links
+  static constexpr std::int32_t SaveIfAtLeast =
+      2;  // save when the content length reaches the threshold
 };
 
 // Messages between the worker and the window, in both directions.
-enum UiCode : std::int32_t {
+enum class UiCode : std::int32_t {
   StatusSearching = 47831,
   StatusExamining = 47832,
   StatusUrlAdded = 47833,
@@ -32,7 +33,7 @@ enum UiCode : std::int32_t {
 };
 
 // Messages inside the engine, on the worker thread.
-enum WorkCode : std::int32_t {
+enum class WorkCode : std::int32_t {
   FetchRequest = 59964,
   EntryDone = 59965,
   EntryFailed = 59966,
@@ -44,7 +45,7 @@ enum WorkCode : std::int32_t {
 
 // Copied by value into and out of a UiMessageQueue; the texts belong to the message.
 struct UiMessage {
-  std::int32_t code = 0;
+  UiCode code{};
   ByteString text;
   ByteString detail;
   std::int32_t value1 = 0;
@@ -98,7 +99,7 @@ struct AddEntryPayload final : WorkPayload {
 };
 
 struct WorkMessage {
-  std::int32_t code = 0;
+  WorkCode code{};
   std::unique_ptr<WorkPayload> payload;
 
   // The payload as the record its code names; the code decides the type.
@@ -121,7 +122,7 @@ struct CrawlJob {
   void addDownloadRow(std::int32_t category, std::uint32_t thresholdKb) {
     if (rowCount >= kMaxDownloadRows) return;
     rowCategory[rowCount] = category;
-    rowFlags[rowCount] = SaveIfAtLeast;
+    rowFlags[rowCount] = CrawlFlags::SaveIfAtLeast;
     rowMinSize[rowCount] = std::min(thresholdKb, kLargestThresholdKb) * 1024;
     ++rowCount;
   }

@@ -79,25 +79,25 @@ void PageFetcher::fetch(const FetchRequestPayload& request) {
     auto done = std::make_unique<EntryDonePayload>();
     done->id = request.id;
     done->url = request.url;
-    workQueue_.post(EntryDone, std::move(done));
+    workQueue_.post(WorkCode::EntryDone, std::move(done));
   } else {
     auto failed = std::make_unique<EntryFailedPayload>();
     failed->id = request.id;
-    workQueue_.post(EntryFailed, std::move(failed));
+    workQueue_.post(WorkCode::EntryFailed, std::move(failed));
   }
   busy_ = false;
 }
 
 bool PageFetcher::runPhases(const FetchRequestPayload& request) {
   const ByteString headerText = "Referer: " + request.referrer + "\n";
-  if ((request.flags & FollowLinks) != 0) {
-    postStatus(StatusSearching, request.url);
+  if ((request.flags & CrawlFlags::FollowLinks) != 0) {
+    postStatus(UiCode::StatusSearching, request.url);
     if (!runAttempts(kPageAttempts, &PageFetcher::pageAttempt, request, headerText)) {
       return false;
     }
   }
-  if ((request.flags & SaveIfAtLeast) != 0) {
-    postStatus(StatusExamining, request.url);
+  if ((request.flags & CrawlFlags::SaveIfAtLeast) != 0) {
+    postStatus(UiCode::StatusExamining, request.url);
     return runAttempts(kFileAttempts, &PageFetcher::fileAttempt, request, headerText);
   }
   return true;
@@ -131,7 +131,7 @@ bool PageFetcher::pageAttempt(const FetchRequestPayload& request, HttpResponse& 
   page->depth = request.depth;
   page->url = request.url;
   page->pageText = readPageText(response);
-  workQueue_.post(PageFetched, std::move(page));
+  workQueue_.post(WorkCode::PageFetched, std::move(page));
   return true;
 }
 
@@ -160,7 +160,7 @@ bool PageFetcher::saveKnownLength(HttpResponse& response, const ByteString& url,
   if (file == nullptr) {
     return false;
   }
-  UiMessage progress{StatusDownloading, url, {}, 0, reportedSize(length)};
+  UiMessage progress{UiCode::StatusDownloading, url, {}, 0, reportedSize(length)};
   if (!streamBody(response, *file, progress) || !file->close()) {
     return false;
   }
@@ -179,7 +179,7 @@ bool PageFetcher::saveUnknownLength(HttpResponse& response, const FetchRequestPa
     return false;
   }
   PartialFile partial(*services_.files, partialPath);
-  UiMessage progress{StatusDownloading, request.url, {}, 0, 0};
+  UiMessage progress{UiCode::StatusDownloading, request.url, {}, 0, 0};
   const std::optional<std::uint64_t> received = streamBody(response, *file, progress);
   if (!received || !file->close()) {
     return false;
@@ -235,13 +235,14 @@ std::size_t PageFetcher::readBlock(HttpResponse& response) {
   return response.read(buffer_.data(), buffer_.size());
 }
 
-void PageFetcher::postStatus(std::int32_t code, const ByteString& url) {
+void PageFetcher::postStatus(UiCode code, const ByteString& url) {
   statusQueue_.push(UiMessage{code, url, {}, 0, 0});
 }
 
 void PageFetcher::postDownloaded(const ByteString& url, const ByteString& path,
                                  std::uint64_t size) {
-  statusQueue_.push(UiMessage{StatusDownloaded, url, path, reportedSize(size), reportedSize(size)});
+  statusQueue_.push(
+      UiMessage{UiCode::StatusDownloaded, url, path, reportedSize(size), reportedSize(size)});
 }
 
 bool PageFetcher::aborted() const {

@@ -53,7 +53,7 @@ class PageFetcher final : public Fetcher {
                                           UiMessage& progress);
   ByteString readPageText(HttpResponse& response);
   std::size_t readBlock(HttpResponse& response);
-  void postStatus(std::int32_t code, const ByteString& url);
+  void postStatus(UiCode code, const ByteString& url);
   void postDownloaded(const ByteString& url, const ByteString& path, std::uint64_t size);
   bool aborted() const;
 

@@ -56,7 +56,7 @@ std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int3
   }
   const std::uint32_t n = count_++;
   UiMessage added;
-  added.code = StatusUrlAdded;
+  added.code = UiCode::StatusUrlAdded;
   added.text = url;
   statusQueue_.push(added);
 
@@ -65,8 +65,8 @@ std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int3
   parent_[n] = parent;
   flags_[n] = flags;
   minSize_[n] = minSize;
-  state_[n] =
-      static_cast<std::uint8_t>((done != 0 ? kDone : 0) | ((flags & FollowLinks) != 0 ? kPage : 0));
+  state_[n] = static_cast<std::uint8_t>((done != 0 ? kDone : 0) |
+                                        ((flags & CrawlFlags::FollowLinks) != 0 ? kPage : 0));
   refCount_[n] = 1;
   id_[n] = nextId_++;
   indexPosition(n);
@@ -128,7 +128,7 @@ void UrlTable::issue(std::uint32_t position) {
   request->flags = flags_[position];
   request->minSize = minSize_[position];
   outstanding_ = true;
-  workQueue_.post(FetchRequest, std::move(request));
+  workQueue_.post(WorkCode::FetchRequest, std::move(request));
 }
 
 std::uint32_t UrlTable::positionOfId(std::int32_t id) const {
@@ -170,7 +170,8 @@ void UrlTable::markForRemoval() {
     std::uint8_t mark = 0;
     if ((parentMarked && isDone(i)) || flags_[i] == 0) {
       mark = kRemove;
-    } else if ((flags_[i] & FollowLinks) != 0 && refCount_[i] == 1 && isDone(i) && i < olderHalf) {
+    } else if ((flags_[i] & CrawlFlags::FollowLinks) != 0 && refCount_[i] == 1 && isDone(i) &&
+               i < olderHalf) {
       mark = kKeepWithoutFinishedChildren;
     }
     marks_[i] = mark;

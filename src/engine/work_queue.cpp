@@ -7,13 +7,15 @@ namespace {
 constexpr std::uint32_t kIndexMask = WorkQueue::kCapacity - 1;
 
 // Link traffic may be dropped early; the fetch protocol must never be.
-bool isLinkTraffic(std::int32_t code) { return code == LinkFound || code == AddEntry; }
+bool isLinkTraffic(WorkCode code) {
+  return code == WorkCode::LinkFound || code == WorkCode::AddEntry;
+}
 
 }  // namespace
 
 WorkQueue::WorkQueue() : slots_(kCapacity) {}
 
-bool WorkQueue::post(std::int32_t code, std::unique_ptr<WorkPayload> payload) {
+bool WorkQueue::post(WorkCode code, std::unique_ptr<WorkPayload> payload) {
   const std::uint32_t freeSlots = kCapacity - 1 - size();
   if (freeSlots == 0 || (isLinkTraffic(code) && freeSlots < kProtocolReserve)) {
     return false;  // `payload` is released on return

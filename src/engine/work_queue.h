@@ -22,7 +22,7 @@ class WorkQueue {
   WorkQueue& operator=(const WorkQueue&) = delete;
 
   // Takes ownership of `payload`; returns false when the message was discarded.
-  bool post(std::int32_t code, std::unique_ptr<WorkPayload> payload = nullptr);
+  bool post(WorkCode code, std::unique_ptr<WorkPayload> payload = nullptr);
   // Moves the oldest message out; false when empty.
   bool take(WorkMessage& out);
   std::uint32_t size() const;

@@ -193,44 +193,6 @@ ByteString ByteString::mid(int start, int count) const {
   return ByteString(view().substr(from, static_cast<std::size_t>(std::max(count, 0))));
 }
 
-void ByteString::reverse() {
-  // An unfinished lead byte at the end keeps its place: moved to the front it would take
-  // the next byte as its trail, and reversing again would not give the text back.
-  const bool unfinished = !bytes_.empty() && isLead(bytes_.back()) && isCharBoundary(length() - 1);
-  const std::size_t whole = bytes_.size() - (unfinished ? 1 : 0);
-  std::string reversed(bytes_);
-  std::size_t out = whole;
-  for (std::size_t pos = 0; pos < whole;) {
-    const std::size_t size = charLength(bytes_, pos);
-    out -= size;
-    bytes_.copy(reversed.data() + out, size, pos);
-    pos += size;
-  }
-  bytes_ = std::move(reversed);
-}
-
-int ByteString::replace(std::string_view oldText, std::string_view newText) {
-  if (oldText.empty()) return 0;
-  BoundaryTracker tracker(bytes_);
-  std::string result;
-  int count = 0;
-  std::size_t copied = 0;
-  for (std::size_t pos = findBytes(bytes_, oldText, 0); pos != kNone;) {
-    if (!tracker.startsChar(pos)) {
-      pos = findBytes(bytes_, oldText, pos + 1);
-      continue;
-    }
-    result.append(bytes_, copied, pos - copied).append(newText);
-    copied = pos + oldText.size();
-    ++count;
-    pos = findBytes(bytes_, oldText, copied);
-  }
-  if (count == 0) return 0;
-  result.append(bytes_, copied);
-  bytes_ = std::move(result);
-  return count;
-}
-
 void ByteString::makeLower() {
   for (std::size_t pos = 0; pos < bytes_.size();) {
     auto& first = reinterpret_cast<unsigned char&>(bytes_[pos]);

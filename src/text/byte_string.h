@@ -1,6 +1,5 @@
 #pragma once
 
-#include <compare>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -8,7 +7,7 @@
 namespace tarnwick {
 
 // A counted byte string in code page 932 (Shift-JIS) with value semantics.
-// Positions and lengths count bytes. Searching, reversing and lower-casing treat
+// Positions and lengths count bytes. Searching and lower-casing treat
 // a lead byte (0x81-0x9F, 0xE0-0xFC) and the byte after it as one character: no
 // match starts on a trail byte, and a lead byte at the very end stands alone.
 class ByteString {
@@ -24,7 +23,6 @@ class ByteString {
   }
 
   int length() const { return static_cast<int>(bytes_.size()); }
-  bool isEmpty() const { return bytes_.empty(); }
   const char* data() const { return bytes_.data(); }
   std::string_view view() const { return bytes_; }
   const std::string& str() const { return bytes_; }
@@ -46,11 +44,6 @@ class ByteString {
   ByteString mid(int start) const;
   ByteString mid(int start, int count) const;
 
-  // Reverses the order of characters; the two bytes of a double-byte character stay in order
-  // and an unfinished lead byte at the end stays there, so reversing twice is the identity.
-  void reverse();
-  // Replaces every non-overlapping occurrence, scanning left to right; returns the count.
-  int replace(std::string_view oldText, std::string_view newText);
   // Lower-cases ASCII capitals and the double-byte Latin, Greek and Cyrillic capitals.
   void makeLower();
 
@@ -71,12 +64,13 @@ class ByteString {
   }
 
   friend ByteString operator+(ByteString lhs, const ByteString& rhs) { return lhs += rhs; }
-  friend ByteString operator+(ByteString lhs, const char* rhs) { return lhs += std::string_view(rhs); }
-  friend ByteString operator+(const char* lhs, const ByteString& rhs) { return ByteString(lhs) += rhs; }
-  friend bool operator==(const ByteString&, const ByteString&) = default;
-  friend std::strong_ordering operator<=>(const ByteString& a, const ByteString& b) {
-    return a.bytes_.compare(b.bytes_) <=> 0;
+  friend ByteString operator+(ByteString lhs, const char* rhs) {
+    return lhs += std::string_view(rhs);
   }
+  friend ByteString operator+(const char* lhs, const ByteString& rhs) {
+    return ByteString(lhs) += rhs;
+  }
+  friend bool operator==(const ByteString&, const ByteString&) = default;
 
  private:
   std::string bytes_;

@@ -54,7 +54,7 @@ TEST(FormValuesTest, JobTakesTickedRowsDepthAndLayout) {
     Rows rows;
     for (std::uint32_t row = 0; row < job.rowCount; ++row) {
       rows.emplace_back(job.rowCategory[row], job.rowMinSize[row]);
-      EXPECT_EQ(job.rowFlags[row], SaveIfAtLeast);
+      EXPECT_EQ(job.rowFlags[row], CrawlFlags::SaveIfAtLeast);
     }
     EXPECT_EQ(rows, c.rows);
     EXPECT_EQ(job.maxDepth, c.maxDepth);

@@ -19,11 +19,11 @@ TEST_F(LaunchTest, LaunchesOpenThroughTheShell) {
     QUrl target;
     const char* failure;  // when the shell cannot open it
   } launches[] = {
-      {[](auto& s, auto& m) { OpenManualPage(nullptr, s, m); }, "オンラインマニュアルの起動",
+      {[](auto& s, auto& m) { openManualPage(nullptr, s, m); }, "オンラインマニュアルの起動",
        QUrl(kManualPageUrl), "ブラウザが起動されませんでした。"},
-      {[](auto& s, auto& m) { ShowSisterIntro(nullptr, s, m); }, "Fellhoundの紹介",
+      {[](auto& s, auto& m) { showSisterIntro(nullptr, s, m); }, "Fellhoundの紹介",
        QUrl(kSisterPageUrl), "ブラウザを起動できませんでした"},
-      {OpenDownloadFolder, "", QUrl::fromLocalFile(download),
+      {openDownloadFolder, "", QUrl::fromLocalFile(download),
        "エクスプローラを起動できませんでした。"},
   };
   const std::pair<int, bool> answers[] = {{kOkId, true}, {kOkId, false}, {kCancelId, true}};
@@ -48,7 +48,7 @@ TEST_F(LaunchTest, LaunchesOpenThroughTheShell) {
   QDir(download).removeRecursively();
   QFile(download).open(QIODevice::WriteOnly);
   RecordingShell shell;
-  OpenDownloadFolder(shell, messages_);
+  openDownloadFolder(shell, messages_);
   EXPECT_EQ(shell.opened, std::vector{QUrl::fromLocalFile(download)});
   EXPECT_TRUE(QFileInfo(download).isFile());
 }

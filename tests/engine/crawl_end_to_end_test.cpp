@@ -43,7 +43,7 @@ class CrawlEndToEndTest : public ::testing::Test {
     for (const UiMessage& m : testing::runCrawl(job, *components_)) {
       const std::string step = testing::statusLetter(m.code) +
                                std::string(m.text.str()).erase(0, server_.url("").size()) + " ";
-      if (m.code != StatusDownloading || !steps.ends_with(step)) steps += step;
+      if (m.code != UiCode::StatusDownloading || !steps.ends_with(step)) steps += step;
     }
     return steps;
   }
@@ -106,7 +106,7 @@ TEST_F(CrawlEndToEndTest, StopDuringAFetchEndsTheCrawlWhenThatFetchIsDone) {
   // The control queue's producer side passes to the server thread once the run started.
   server_.setHandler([&](const std::string& path) -> std::optional<testing::ScriptedResponse> {
     if (path != "/a.gif") return std::nullopt;
-    control_.push({ControlStop, {}, {}, 0, 0});  // while the worker waits for this answer
+    control_.push({UiCode::ControlStop, {}, {}, 0, 0});  // while the worker waits for this answer
     return testing::ScriptedResponse::ok("a");
   });
   EXPECT_EQ(crawl(4, SaveLayout::Tree, {2}),

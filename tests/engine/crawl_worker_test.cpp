@@ -14,7 +14,7 @@
 namespace tarnwick {
 namespace {
 
-UiMessage message(std::int32_t code) { return {code, {}, {}, 0, 0}; }
+UiMessage message(UiCode code) { return {code, {}, {}, 0, 0}; }
 
 // A stand-in fetcher posts what the real one posts for a page (whose text links two images)
 // or a saved file, and records each fetch as "url<referrer"; the extractor is the real one.
@@ -25,20 +25,21 @@ struct StandIns final : CrawlComponentFactory {
     void fetch(const FetchRequestPayload& r) override {
       const char* busy = s.busyAnswers >= 0 ? " while busy" : "";  // no "not busy" answer yet
       s.fetched += r.url.str() + "<" + r.referrer.str() + busy + " ";
-      if (s.stopDuringFetch) s.control.push(message(ControlStop));  // start was taken
-      if ((r.flags & FollowLinks) != 0) {
-        s.status.push(message(StatusSearching));
+      if (s.stopDuringFetch) s.control.push(message(UiCode::ControlStop));  // start was taken
+      if ((r.flags & CrawlFlags::FollowLinks) != 0) {
+        s.status.push(message(UiCode::StatusSearching));
         auto page = std::make_unique<PageFetchedPayload>();
         std::tie(page->id, page->depth, page->url, page->pageText) =
             std::tuple(r.id, r.depth, r.url, "src=1.jpg> src=2.jpg>");
-        work.post(PageFetched, std::move(page));
+        work.post(WorkCode::PageFetched, std::move(page));
       }
-      if ((r.flags & SaveIfAtLeast) != 0) {
-        for (auto code : {StatusExamining, StatusDownloaded}) s.status.push(message(code));
+      if ((r.flags & CrawlFlags::SaveIfAtLeast) != 0) {
+        for (auto code : {UiCode::StatusExamining, UiCode::StatusDownloaded})
+          s.status.push(message(code));
       }
       auto done = std::make_unique<EntryDonePayload>();
       std::tie(done->id, done->url) = std::tie(r.id, r.url);
-      work.post(EntryDone, std::move(done));
+      work.post(WorkCode::EntryDone, std::move(done));
     }
     StandIns& s;
     WorkQueue& work;

@@ -14,11 +14,12 @@ TEST(DownloadFilterTest, ExtensionSelectionAndDepthDecideWhatEnters) {
   WorkQueue queue;
   DownloadFilter filter(queue);
   filter.setMaxDepth(2);
-  filter.setCategory(0, 100, SaveIfAtLeast, 0);                // HTML stays enabled and followed
-  filter.setCategory(2, 102, FollowLinks | SaveIfAtLeast, 1);  // nothing else follows links
-  filter.setCategory(4, 104, SaveIfAtLeast, 0);                // disabled; 3 is never set
+  filter.setCategory(0, 100, CrawlFlags::SaveIfAtLeast, 0);  // HTML stays enabled and followed
+  filter.setCategory(2, 102, CrawlFlags::FollowLinks | CrawlFlags::SaveIfAtLeast,
+                     1);                                     // nothing else follows links
+  filter.setCategory(4, 104, CrawlFlags::SaveIfAtLeast, 0);  // disabled; 3 is never set
   for (std::uint32_t category : {1, 5, 6, 7}) {
-    filter.setCategory(category, 100 + category, SaveIfAtLeast, 1);
+    filter.setCategory(category, 100 + category, CrawlFlags::SaveIfAtLeast, 1);
   }
   // URL, depth, its extension, what enters as "flags:category" ("" for nothing).
   const std::tuple<const char*, std::uint8_t, const char*, const char*> cases[] = {

@@ -54,8 +54,8 @@ struct CheckedComponents final : CrawlComponentFactory {
       int endings = 0;
       bool lastEnds = false;
       for (WorkMessage m; own.take(m); engine.post(m.code, std::move(m.payload))) {
-        lastEnds = (m.code == EntryDone && m.as<EntryDonePayload>().id == request.id) ||
-                   (m.code == EntryFailed && m.as<EntryFailedPayload>().id == request.id);
+        lastEnds = (m.code == WorkCode::EntryDone && m.as<EntryDonePayload>().id == request.id) ||
+                   (m.code == WorkCode::EntryFailed && m.as<EntryFailedPayload>().id == request.id);
         endings += lastEnds;
       }
       c.badEndings += endings != 1 || !lastEnds;

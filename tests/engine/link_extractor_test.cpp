@@ -18,7 +18,7 @@ std::string extract(const std::string& pageUrl, std::uint8_t depth, const std::s
   LinkExtractor(queue).extractLinks(kPageId, depth, ByteString(pageUrl), ByteString(text));
   std::string posted;
   for (WorkMessage message; queue.take(message);) {
-    EXPECT_EQ(message.code, LinkFound);
+    EXPECT_EQ(message.code, WorkCode::LinkFound);
     const auto& link = message.as<LinkFoundPayload>();
     EXPECT_EQ(link.parent, kPageId);
     posted += link.url.str() + " @" + std::to_string(link.depth) + ";";

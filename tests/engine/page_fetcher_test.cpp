@@ -84,7 +84,8 @@ struct ScriptedHttp final : HttpClient {
   }
 };
 
-constexpr std::int32_t kFollow = FollowLinks, kSave = SaveIfAtLeast, kBoth = kFollow | kSave;
+constexpr std::int32_t kFollow = CrawlFlags::FollowLinks, kSave = CrawlFlags::SaveIfAtLeast,
+                       kBoth = kFollow | kSave;
 
 // Everything one fetch posted, as "<status messages> / <work messages>", then each pause
 // between attempts: S searching, E examining, L<n> downloading and D<n> downloaded with
@@ -108,16 +109,18 @@ std::string fetchOnce(HttpClient& http, const std::atomic<bool>* abort, const st
   std::string posted;
   for (UiMessage m; status.pop(m);) {
     EXPECT_EQ(m.text, request.url);
-    EXPECT_TRUE(m.code != StatusDownloaded || m.value2 == m.value1);
-    const bool counted = m.code == StatusDownloading || m.code == StatusDownloaded;
+    EXPECT_TRUE(m.code != UiCode::StatusDownloaded || m.value2 == m.value1);
+    const bool counted = m.code == UiCode::StatusDownloading || m.code == UiCode::StatusDownloaded;
     posted += testing::statusLetter(m.code) + (counted ? std::to_string(m.value1) : "") + " ";
   }
   posted += "/";
   for (WorkMessage m; work.take(m);) {
-    const bool page = m.code == PageFetched;
+    const bool page = m.code == WorkCode::PageFetched;
     std::string text = page ? " page(" + m.as<PageFetchedPayload>().pageText.str() + ")" : "";
     std::replace(text.begin(), text.end(), '\0', '~');
-    posted += text + (m.code == EntryDone ? " done" : m.code == EntryFailed ? " failed" : "");
+    posted += text + (m.code == WorkCode::EntryDone     ? " done"
+                      : m.code == WorkCode::EntryFailed ? " failed"
+                                                        : "");
   }
   for (const auto pause : clock.pauses()) posted += " wait" + std::to_string(pause.count());
   return posted;

@@ -9,7 +9,7 @@
 namespace tarnwick {
 namespace {
 
-UiMessage numbered(std::int32_t n) { return {0, {}, {}, n, 0}; }
+UiMessage numbered(std::int32_t n) { return {UiCode::StatusUrlAdded, {}, {}, n, 0}; }
 
 // This thread fills the ring, then hands the producer side to a second thread and
 // consumes; a million messages wrap the ring many times.
@@ -39,15 +39,18 @@ struct FlaggedPayload final : WorkPayload {
 TEST(WorkQueueTest, FullRingAndLinkReserveDiscardTheNewMessageWithItsPayload) {
   constexpr std::uint32_t kHeld = WorkQueue::kCapacity - 1;
   constexpr std::uint32_t kReserveLeft = kHeld - WorkQueue::kProtocolReserve;
-  const std::tuple<std::uint32_t, std::int32_t, bool> cases[] = {
-      {kReserveLeft, LinkFound, true},     {kReserveLeft + 1, LinkFound, false},
-      {kReserveLeft + 1, AddEntry, false}, {kReserveLeft + 1, FetchRequest, true},
-      {kHeld - 1, EntryFailed, true},      {kHeld, EntryDone, false},
+  const std::tuple<std::uint32_t, WorkCode, bool> cases[] = {
+      {kReserveLeft, WorkCode::LinkFound, true},
+      {kReserveLeft + 1, WorkCode::LinkFound, false},
+      {kReserveLeft + 1, WorkCode::AddEntry, false},
+      {kReserveLeft + 1, WorkCode::FetchRequest, true},
+      {kHeld - 1, WorkCode::EntryFailed, true},
+      {kHeld, WorkCode::EntryDone, false},
   };
   for (const auto& [held, code, accepted] : cases) {
-    SCOPED_TRACE(testing::Message() << "held " << held << " code " << code);
+    SCOPED_TRACE(testing::Message() << "held " << held << " code " << static_cast<int>(code));
     WorkQueue queue;
-    for (std::uint32_t i = 0; i < held; ++i) ASSERT_TRUE(queue.post(QuitCrawl));
+    for (std::uint32_t i = 0; i < held; ++i) ASSERT_TRUE(queue.post(WorkCode::QuitCrawl));
     bool released = false;
     EXPECT_EQ(queue.post(code, std::make_unique<FlaggedPayload>(released)), accepted);
     EXPECT_EQ(released, !accepted);

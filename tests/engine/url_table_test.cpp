@@ -31,7 +31,9 @@ struct Probe {
           static_cast<std::int32_t>(std::find(ids.begin(), ids.end(), url) - ids.begin());
       const bool adds = step[0] == '+' || step[0] == '*' || step[0] == '!';
       if (adds && id == std::ssize(ids)) ids.push_back(url);
-      const std::int32_t flags = step[0] == '!' ? 0 : url[0] == 'i' ? SaveIfAtLeast : FollowLinks;
+      const std::int32_t flags = step[0] == '!'  ? 0
+                                 : url[0] == 'i' ? CrawlFlags::SaveIfAtLeast
+                                                 : CrawlFlags::FollowLinks;
       if (adds) table.add(1, ByteString(url), parent, flags, step[0] == '+' ? 0 : 1, 0);
       if (step[0] == 'S') table.start();
       if (step[0] == 'D') table.markDone(id, ByteString(url));
@@ -47,7 +49,7 @@ struct Probe {
       out += std::to_string(r.id) + ":" + r.url.str() + "<" + r.referrer.str() + " ";
     }
     int added = 0;
-    for (UiMessage m; status.pop(m);) added += m.code == StatusUrlAdded;
+    for (UiMessage m; status.pop(m);) added += m.code == UiCode::StatusUrlAdded;
     return out + "+" + std::to_string(added);
   }
 
@@ -82,7 +84,7 @@ TEST(UrlTableTest, CompactionKeepsTheOutstandingFetchAndReferrersOfRemovedPages)
   EXPECT_EQ(probe.table.size(), 4u);
   // Long enough for no link of a removed page to be still on its way.
   for (WorkMessage m; probe.work.takenCount() < 2 * WorkQueue::kCapacity; probe.work.take(m)) {
-    probe.work.post(QuitCrawl);
+    probe.work.post(WorkCode::QuitCrawl);
   }
   probe.run("+i9 Di3 Dp7");
   EXPECT_EQ(probe.posted(), "7:p7<p2 8:i8<p2 +2");

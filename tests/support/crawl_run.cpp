@@ -8,9 +8,13 @@
 
 namespace tarnwick::testing {
 
-static_assert(StatusFinished - StatusSearching == 5);
+static_assert(static_cast<int>(UiCode::StatusFinished) -
+                  static_cast<int>(UiCode::StatusSearching) ==
+              5);
 
-char statusLetter(std::int32_t code) { return "SEALDF"[code - StatusSearching]; }
+char statusLetter(UiCode code) {
+  return "SEALDF"[static_cast<int>(code) - static_cast<int>(UiCode::StatusSearching)];
+}
 
 CrawlJob crawlJob(const std::string& startUrl, std::uint8_t depth,
                   const std::vector<std::int32_t>& saveCategories, UiMessageQueue& control,
@@ -28,17 +32,17 @@ CrawlJob crawlJob(const std::string& startUrl, std::uint8_t depth,
 std::vector<UiMessage> runCrawl(const CrawlJob& job, CrawlComponentFactory& components,
                                 bool* stopSent) {
   std::thread worker([&] { CrawlWorker(job, components); });
-  job.controlQueue->push({ControlStart, {}, {}, 0, 0});
+  job.controlQueue->push({UiCode::ControlStart, {}, {}, 0, 0});
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
   std::vector<UiMessage> statuses;
-  for (UiMessage m; statuses.empty() || statuses.back().code != StatusFinished;) {
+  for (UiMessage m; statuses.empty() || statuses.back().code != UiCode::StatusFinished;) {
     if (job.statusQueue->pop(m)) {
       statuses.push_back(std::move(m));
       continue;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (std::chrono::steady_clock::now() < deadline) continue;
-    job.controlQueue->push({ControlStop, {}, {}, 0, 0});
+    job.controlQueue->push({UiCode::ControlStop, {}, {}, 0, 0});
     if (stopSent != nullptr) *stopSent = true;
   }
   worker.join();

@@ -10,7 +10,7 @@ namespace tarnwick::testing {
 
 // A status code as one letter: Searching, Examining, url Added, downLoading, Downloaded,
 // Finished.
-char statusLetter(std::int32_t code);
+char statusLetter(UiCode code);
 
 // A job for `startUrl` that saves the given categories at any size.
 CrawlJob crawlJob(const std::string& startUrl, std::uint8_t depth,

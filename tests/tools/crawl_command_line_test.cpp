@@ -12,7 +12,7 @@ std::string describe(const std::vector<std::string_view>& args) try {
   std::string text =
       std::to_string(job.maxDepth) + (job.saveLayout == SaveLayout::Date ? " date" : " tree");
   for (std::uint32_t i = 0; i < job.rowCount; ++i) {
-    text += (job.rowFlags[i] == SaveIfAtLeast ? " " : " bad-flags ") +
+    text += (job.rowFlags[i] == CrawlFlags::SaveIfAtLeast ? " " : " bad-flags ") +
             std::to_string(job.rowCategory[i]) + ":" + std::to_string(job.rowMinSize[i]);
   }
   return text + " " + job.startUrl.str();

@@ -13,20 +13,23 @@ TEST(CrawlProgressTest, RendersEachStatusMessage) {
     std::string statusLine;
     std::string stdoutLine = "";
   } steps[] = {
-      {{StatusUrlAdded, "h/", ""}, 80, ""},
-      {{StatusSearching, "h/\x1B]0;x\x07", ""}, 80, "検索中... h/?]0;x?"},
-      {{StatusExamining, "h/a", ""}, 5, "調査"},
-      {{StatusDownloading, "h/a", "", 150, 200}, 80, bar + " 150/200 h/a"},
-      {{StatusDownloaded, "h/a", "/a\x89\xE6", 200, 200}, 45, bar, "h/a\t/a画\n"},
-      {{StatusDownloading, "\x89\xE6", "", INT32_MAX}, 80, "ダウンロード中... 2147483647 bytes 画"},
+      {{UiCode::StatusUrlAdded, "h/", ""}, 80, ""},
+      {{UiCode::StatusSearching, "h/\x1B]0;x\x07", ""}, 80, "検索中... h/?]0;x?"},
+      {{UiCode::StatusExamining, "h/a", ""}, 5, "調査"},
+      {{UiCode::StatusDownloading, "h/a", "", 150, 200}, 80, bar + " 150/200 h/a"},
+      {{UiCode::StatusDownloaded, "h/a", "/a\x89\xE6", 200, 200}, 45, bar, "h/a\t/a画\n"},
+      {{UiCode::StatusDownloading, "\x89\xE6", "", INT32_MAX},
+       80,
+       "ダウンロード中... 2147483647 bytes 画"},
   };
   CrawlProgress progress;
   for (const auto& step : steps) {
-    EXPECT_EQ(progress.take(step.message), step.stdoutLine) << step.message.code;
-    EXPECT_EQ(progress.statusLine(step.columns), step.statusLine) << step.message.code;
+    EXPECT_EQ(progress.take(step.message), step.stdoutLine) << static_cast<int>(step.message.code);
+    EXPECT_EQ(progress.statusLine(step.columns), step.statusLine)
+        << static_cast<int>(step.message.code);
   }
   EXPECT_FALSE(progress.finished());
-  EXPECT_EQ(progress.take({StatusFinished, "", ""}), "");
+  EXPECT_EQ(progress.take({UiCode::StatusFinished, "", ""}), "");
   EXPECT_TRUE(progress.finished());
   EXPECT_EQ(progress.summary(1.26),
             "巡回ダウンロード終了\n1 pages searched, 1 files saved, 200 bytes, 1.3 seconds\n");
