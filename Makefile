@@ -11,9 +11,10 @@ TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_PACKAGES := clang libclang-rt-14-dev
-# The tests that run threads: both queues, the worker, whole crawls with stop and end,
-# and the desktop program stopped twice or ended in the middle of a download.
-THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlEndToEnd|HostileSite|MainDialogTest\.(StopPress|EndingDuring)
+# The tests that run threads: both queues, the worker, whole crawls over one and several
+# connections with a stop, and the desktop program stopped, stopped twice or ended in the
+# middle of a download.
+THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlSession|HostileSite|MainDialogTest\.(RunPress|EndingOrStopping)
 
 .PHONY: deps configure build run test test-sanitizers screenshots bench fuzz clean
 

@@ -56,7 +56,7 @@ std::string printable(std::string text) {
 
 }  // namespace
 
-std::string CrawlProgress::take(const UiMessage& message) {
+CrawlProgress::Lines CrawlProgress::take(const UiMessage& message) {
   switch (message.code) {
     case UiCode::StatusSearching:
       ++pagesSearched_;
@@ -71,10 +71,18 @@ std::string CrawlProgress::take(const UiMessage& message) {
       ++filesSaved_;
       // The message's own size: the last progress message may have been dropped by a full queue.
       bytesSaved_ += static_cast<std::uint32_t>(message.value1);
-      return cp932ToUtf8(message.text) + "\t" + cp932ToUtf8FileName(message.detail) + "\n";
+      return {cp932ToUtf8(message.text) + "\t" + cp932ToUtf8FileName(message.detail) + "\n", {}};
+    case UiCode::StatusEntryFailed:
+      ++failures_;
+      localFailures_ += message.value1 != 0;
+      return {{},
+              "tarnwick-crawl: " + printable(cp932ToUtf8(message.text)) + ": " +
+                  printable(cp932ToUtf8(message.detail)) + "\n"};
     case UiCode::StatusFinished:
       finished_ = true;
-      return {};
+      runFailed_ = message.value1 != 0;
+      if (!runFailed_) return {};
+      return {{}, "tarnwick-crawl: the crawl failed: " + cp932ToUtf8(message.detail) + "\n"};
     default:
       return {};
   }
@@ -96,7 +104,7 @@ std::string CrawlProgress::summary(double seconds) const {
   std::snprintf(secondsText, sizeof secondsText, "%.1f", seconds);
   return "巡回ダウンロード終了\n" + std::to_string(pagesSearched_) + " pages searched, " +
          std::to_string(filesSaved_) + " files saved, " + std::to_string(bytesSaved_) + " bytes, " +
-         secondsText + " seconds\n";
+         std::to_string(failures_) + " failed, " + secondsText + " seconds\n";
 }
 
 std::string fitToColumns(const std::string& text, int columns) {

@@ -10,11 +10,20 @@ namespace tarnwick::cli {
 // Follows the worker's status messages and renders them for a terminal, in UTF-8.
 class CrawlProgress {
  public:
-  // Takes one message from the status queue. Returns the line it adds to standard
-  // output ("URL<TAB>path\n" for a finished download), otherwise an empty string.
-  std::string take(const UiMessage& message);
+  // What one message adds to standard output ("URL<TAB>path\n" for a finished download)
+  // and to standard error (a line for a failed URL or a failed run).
+  struct Lines {
+    std::string out;
+    std::string err;
+  };
+
+  // Takes one message from the status queue.
+  Lines take(const UiMessage& message);
 
   bool finished() const { return finished_; }
+  bool runFailed() const { return runFailed_; }
+  // Failed URLs whose file could not be saved on this machine.
+  std::uint64_t localFailures() const { return localFailures_; }
 
   // The live status line: what the window's status line would say, the transfer's
   // progress while downloading, then the URL; cut to fit `columns` terminal columns.
@@ -31,7 +40,10 @@ class CrawlProgress {
   std::uint64_t pagesSearched_ = 0;
   std::uint64_t filesSaved_ = 0;
   std::uint64_t bytesSaved_ = 0;
+  std::uint64_t failures_ = 0;
+  std::uint64_t localFailures_ = 0;
   bool finished_ = false;
+  bool runFailed_ = false;
 };
 
 // Cuts UTF-8 text to at most `columns` terminal columns (East Asian wide characters

@@ -17,14 +17,9 @@
 #include <vector>
 
 #include "engine/crawl_components.h"
-#include "engine/crawl_worker.h"
-#include "engine/ui_message_queue.h"
-#include "platform/clock.h"
-#include "platform/file_system.h"
+#include "engine/crawl_session.h"
 #include "platform/http_client.h"
 #include "platform/message_box.h"
-#include "platform/process_exit.h"
-#include "platform/services.h"
 #include "tools/crawl_command_line.h"
 #include "tools/crawl_progress.h"
 
@@ -32,8 +27,10 @@ namespace tarnwick::cli {
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
-constexpr int kExitInterrupted = 130;
+constexpr int kExitRunFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNotSaved = 3;  // some file could not be saved locally
+constexpr int kExitInterrupted = 130;
 
 // Ctrl-C presses, counted by the handler and acted on by the polling loop.
 std::atomic<int> interruptCount{0};
@@ -46,12 +43,6 @@ void installInterruptHandler() {
   action.sa_handler = countInterrupt;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
-}
-
-void pushControl(UiMessageQueue& controlQueue, UiCode code) {
-  UiMessage message;
-  message.code = code;
-  controlQueue.push(message);
 }
 
 void writeOut(std::FILE* stream, const std::string& text) {
@@ -82,45 +73,35 @@ class LiveLineMessageBox final : public MessageBox {
   const bool liveLine_;
 };
 
-int runCrawl(CrawlJob job) {
+int runCrawl(CrawlJob job, const HttpClientOptions& httpOptions) {
   const bool liveLine = isatty(STDERR_FILENO) == 1;
-  std::atomic<bool> abortTransfer{false};
-  HttpClientOptions httpOptions;
-  httpOptions.abort = &abortTransfer;
-  const auto http = makeCurlHttpClient(httpOptions);
-  const auto files = makePosixFileSystem();
-  const auto clock = makeSystemClock();
   LiveLineMessageBox messageBox(makeConsoleMessageBox(), liveLine);
-  const auto processExit = makeProcessExit();
-  const auto components = makeCrawlComponentFactory(
-      {http.get(), files.get(), clock.get(), &messageBox, processExit.get()});
-
-  UiMessageQueue controlQueue;
-  UiMessageQueue statusQueue;
-  job.controlQueue = &controlQueue;
-  job.statusQueue = &statusQueue;
-  job.abortTransfer = &abortTransfer;
+  const auto components = makeLinuxCrawlComponents(messageBox, httpOptions);
+  CrawlSession session(std::move(job), *components);
 
   installInterruptHandler();
   const auto started = std::chrono::steady_clock::now();
-  std::thread worker([&job, &components] { CrawlWorker(job, *components); });
-  pushControl(controlQueue, UiCode::ControlStart);
+  session.start();
 
   CrawlProgress progress;
   bool stopRequested = false;
   std::string shownLine;
-  while (!progress.finished()) {
+  const auto show = [&](const UiMessage& message) {
+    const CrawlProgress::Lines lines = progress.take(message);
+    if (!lines.out.empty()) writeOut(stdout, lines.out);
+    if (!lines.err.empty()) {
+      writeOut(stderr, (liveLine ? kClearLine : "") + lines.err);
+      shownLine.clear();
+    }
+  };
+  while (session.drain(show)) {
     std::this_thread::sleep_for(kPollInterval);
     const int interrupts = interruptCount.load(std::memory_order_relaxed);
     if (interrupts >= 1 && !stopRequested) {
-      pushControl(controlQueue, UiCode::ControlStop);
+      session.stop();
       stopRequested = true;
     }
-    if (interrupts >= 2) abortTransfer.store(true);
-    for (UiMessage message; statusQueue.pop(message);) {
-      const std::string line = progress.take(message);
-      if (!line.empty()) writeOut(stdout, line);
-    }
+    if (interrupts >= 2) session.abort();
     if (!liveLine) continue;
     const std::string statusLine = progress.statusLine(terminalColumns() - 1);
     if (statusLine != shownLine) {
@@ -128,11 +109,12 @@ int runCrawl(CrawlJob job) {
       shownLine = statusLine;
     }
   }
-  worker.join();
 
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   writeOut(stderr, (liveLine ? kClearLine : "") + progress.summary(elapsed.count()));
-  return stopRequested ? kExitInterrupted : 0;
+  if (progress.runFailed()) return kExitRunFailed;
+  if (stopRequested) return kExitInterrupted;
+  return progress.localFailures() > 0 ? kExitNotSaved : 0;
 }
 
 }  // namespace
@@ -159,7 +141,9 @@ int main(int argc, char** argv) {
       break;
   }
   try {
-    return runCrawl(std::move(command.job));
+    tarnwick::HttpClientOptions httpOptions;
+    httpOptions.maxConnections = static_cast<long>(command.job.connections);
+    return runCrawl(std::move(command.job), httpOptions);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tarnwick-crawl: %s\n", error.what());
     return 1;

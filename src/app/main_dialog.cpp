@@ -10,15 +10,12 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
-#include <chrono>
-#include <exception>
 
-#include "app/desktop_engine.h"
 #include "app/dialog_templates.h"
 #include "app/dialogs.h"
 #include "app/settings.h"
-#include "engine/crawl_worker.h"
-#include "engine/ui_message_queue.h"
+#include "engine/crawl_components.h"
+#include "engine/crawl_session.h"
 #include "platform/codepage.h"
 
 namespace tarnwick {
@@ -48,18 +45,7 @@ std::uint32_t& numberOf(FormValues& form, int slot) {
 
 int checkBoxOf(int category) { return kHtmlCheck + category; }
 
-UiMessage commandMessage(UiCode code) {
-  UiMessage message;
-  message.code = code;
-  return message;
-}
-
 }  // namespace
-
-struct MainDialog::RunQueues {
-  UiMessageQueue control;
-  UiMessageQueue status;
-};
 
 MainDialog::MainDialog(AppServices services)
     : TemplateDialog(kMainDialogTemplate, nullptr), services_(services) {
@@ -127,8 +113,10 @@ void MainDialog::onButton(int id) {
 }
 
 void MainDialog::onRunPress() {
+  // The first press while running lets the current file finish; one more cuts it short.
   if (runActive_) {
-    queues_->control.push(commandMessage(UiCode::ControlStop));
+    stopRequested_ ? session_->abort() : session_->stop();
+    stopRequested_ = true;
     return;
   }
   // The user has just been told which field is wrong; a crawl would use stale values.
@@ -136,17 +124,15 @@ void MainDialog::onRunPress() {
 }
 
 void MainDialog::startRun() {
-  fillCrawlJob(form_, job_);
-  if (!components_) components_ = makeDesktopComponentFactory(abortTransfer_, services_.messages);
-  queues_ = std::make_unique<RunQueues>();
-  job_.controlQueue = &queues_->control;
-  job_.statusQueue = &queues_->status;
-  job_.abortTransfer = &abortTransfer_;
-  abortTransfer_ = false;
-  worker_ = std::thread(CrawlWorker, std::cref(job_), std::ref(*components_));
-  queues_->control.push(commandMessage(UiCode::ControlStart));
+  CrawlJob job;
+  fillCrawlJob(form_, job);
+  if (!components_) components_ = makeLinuxCrawlComponents(services_.messages, {});
+  session_.reset();
+  session_ = std::make_unique<CrawlSession>(std::move(job), *components_);
+  session_->start();
   control<QPushButton>(kRunButton)->setText(kStopCaption);
   runActive_ = true;
+  stopRequested_ = false;
 }
 
 void MainDialog::onExitPress() {
@@ -157,39 +143,36 @@ void MainDialog::onExitPress() {
 }
 
 void MainDialog::tick() {
-  if (runActive_) drainStatusQueue();
+  if (runActive_) session_->drain([this](const UiMessage& message) { showMessage(message); });
   if (introCountdown_ >= 0 && introCountdown_-- == 0) {
     showSisterIntro(this, services_.shell, services_.messages);
   }
 }
 
-void MainDialog::drainStatusQueue() {
-  UiMessage message;
-  while (queues_->status.pop(message)) {
-    const QString text = QString::fromStdString(cp932ToUtf8(message.text));
-    switch (message.code) {
-      case UiCode::StatusSearching:
-        showStatus("検索中...", text);
-        break;
-      case UiCode::StatusExamining:
-        showStatus("調査中...", text);
-        break;
-      case UiCode::StatusDownloading:
-        showStatus("ダウンロード中...", text);
-        break;
-      case UiCode::StatusDownloaded: {
-        auto* list = control<QListWidget>(kResultList);
-        list->addItem(text);
-        list->setCurrentRow(list->count() - 1);
-        list->scrollToItem(list->currentItem());
-        break;
-      }
-      case UiCode::StatusFinished:
-        finishRun();
-        break;
-      default:
-        break;
+void MainDialog::showMessage(const UiMessage& message) {
+  const QString text = QString::fromStdString(cp932ToUtf8(message.text));
+  switch (message.code) {
+    case UiCode::StatusSearching:
+      showStatus("検索中...", text);
+      break;
+    case UiCode::StatusExamining:
+      showStatus("調査中...", text);
+      break;
+    case UiCode::StatusDownloading:
+      showStatus("ダウンロード中...", text);
+      break;
+    case UiCode::StatusDownloaded: {
+      auto* list = control<QListWidget>(kResultList);
+      list->addItem(text);
+      list->setCurrentRow(list->count() - 1);
+      list->scrollToItem(list->currentItem());
+      break;
     }
+    case UiCode::StatusFinished:
+      finishRun();
+      break;
+    default:
+      break;
   }
 }
 
@@ -202,21 +185,15 @@ void MainDialog::finishRun() {
   showStatus("巡回ダウンロード終了", QString());
   control<QPushButton>(kRunButton)->setText(kRunCaption);
   runActive_ = false;
-  worker_.join();  // its last act was the push just taken
 }
 
 // The worker reads the job and the queues, so it must be gone before they are.
 void MainDialog::stopRunForExit() {
   if (!runActive_) return;
-  queues_->control.push(commandMessage(UiCode::ControlStop));
-  abortTransfer_ = true;
-  while (runActive_) {
-    drainStatusQueue();
-    if (!runActive_) break;
-    // A worker waiting for its fatal message box needs this thread to show it.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  session_->abort();
+  // A worker waiting for its fatal message box needs this thread to show it.
+  session_->wait([this](const UiMessage& message) { showMessage(message); },
+                 [] { QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall); });
 }
 
 void MainDialog::done(int result) {

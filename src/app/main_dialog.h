@@ -1,8 +1,6 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 #include "app/dialog_template.h"
 #include "app/form_values.h"
@@ -11,10 +9,10 @@
 namespace tarnwick {
 
 class CrawlComponentFactory;
+class CrawlSession;
 class MessageBox;
 class ProfileStore;
 class ShellLauncher;
-class UiMessageQueue;
 
 // What the main dialog reaches outside itself. Not owned; must outlive the dialog.
 struct AppServices {
@@ -24,8 +22,8 @@ struct AppServices {
 };
 
 // The program's window: the crawl form, the run/stop button, the progress lines and
-// the list of finished downloads. Runs one crawl at a time on a worker thread and
-// learns of its progress by polling the status queue every 100 ms.
+// the list of finished downloads. Runs one crawl session at a time and learns of its
+// progress by draining its status messages every 100 ms.
 class MainDialog final : public TemplateDialog {
  public:
   explicit MainDialog(AppServices services);
@@ -43,28 +41,23 @@ class MainDialog final : public TemplateDialog {
   void timerEvent(QTimerEvent* event) override;
 
  private:
-  // Both queues of one run; they outlive its worker and go at the next start.
-  struct RunQueues;
-
   void fillForm();
   bool readForm();
   void onRunPress();
   void startRun();
   void onExitPress();
   void saveForm();
-  void drainStatusQueue();
+  void showMessage(const UiMessage& message);
   void showStatus(const char* status, const QString& parameter);
   void finishRun();
   void stopRunForExit();
 
   AppServices services_;
   FormValues form_;
-  CrawlJob job_;
-  std::atomic<bool> abortTransfer_{false};
   std::unique_ptr<CrawlComponentFactory> components_;  // made at the first run press
-  std::unique_ptr<RunQueues> queues_;
-  std::thread worker_;
+  std::unique_ptr<CrawlSession> session_;              // the last run's; kept until the next start
   bool runActive_ = false;
+  bool stopRequested_ = false;
   int introCountdown_ = -1;
 };
 

@@ -2,33 +2,59 @@
 
 #include "engine/link_extractor.h"
 #include "engine/page_fetcher.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/process_exit.h"
 #include "platform/services.h"
 
 namespace tarnwick {
 namespace {
 
-class PlatformCrawlComponents final : public CrawlComponentFactory {
+class PlatformCrawlComponents : public CrawlComponentFactory {
  public:
   explicit PlatformCrawlComponents(const PlatformServices& services) : services_(services) {}
 
   std::unique_ptr<Fetcher> makeFetcher(WorkQueue& workQueue, UiMessageQueue& statusQueue,
                                        const CrawlJob& job) override {
-    return std::make_unique<PageFetcher>(workQueue, statusQueue, job.saveLayout, services_,
-                                         job.abortTransfer);
+    return std::make_unique<PageFetcher>(workQueue, statusQueue, job, services_);
   }
 
-  std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue) override {
+  std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob&) override {
     return std::make_unique<LinkExtractor>(workQueue);
   }
 
+ protected:
+  PlatformServices services_;
+};
+
+// Owns the services that the components only point at.
+class LinuxCrawlComponents final : public PlatformCrawlComponents {
+ public:
+  LinuxCrawlComponents(MessageBox& messages, const HttpClientOptions& options)
+      : PlatformCrawlComponents({}),
+        http_(makeCurlHttpClient(options)),
+        files_(makePosixFileSystem()),
+        clock_(makeSystemClock()),
+        exit_(makeProcessExit()) {
+    services_ = {http_.get(), files_.get(), clock_.get(), &messages, exit_.get()};
+  }
+
  private:
-  const PlatformServices services_;
+  std::unique_ptr<HttpClient> http_;
+  std::unique_ptr<FileSystem> files_;
+  std::unique_ptr<Clock> clock_;
+  std::unique_ptr<ProcessExit> exit_;
 };
 
 }  // namespace
 
 std::unique_ptr<CrawlComponentFactory> makeCrawlComponentFactory(const PlatformServices& services) {
   return std::make_unique<PlatformCrawlComponents>(services);
+}
+
+std::unique_ptr<CrawlComponentFactory> makeLinuxCrawlComponents(MessageBox& messages,
+                                                                const HttpClientOptions& options) {
+  return std::make_unique<LinuxCrawlComponents>(messages, options);
 }
 
 }  // namespace tarnwick

@@ -4,21 +4,25 @@
 #include <memory>
 
 #include "engine/messages.h"
+#include "platform/http_client.h"
 
 namespace tarnwick {
 
 class WorkQueue;
 class UiMessageQueue;
+class MessageBox;
 struct PlatformServices;
 
-// What the crawl loop needs of the fetcher: one synchronous fetch at a time.
-// Every fetch posts exactly one EntryDone or EntryFailed for the request's id as its
-// last work message. Runs on the worker thread.
+// What the crawl loop needs of the fetcher: one synchronous fetch at a time. Every fetch
+// posts exactly one EntryDone or EntryFailed for the request's id as its last work message.
+// Runs on the worker thread.
 class Fetcher {
  public:
   virtual ~Fetcher() = default;
   virtual bool isBusy() const = 0;
   virtual void fetch(const FetchRequestPayload& request) = 0;
+  // A later request that may be started early; its results wait for its fetch().
+  virtual void fetchAhead(const FetchRequestPayload& request) = 0;
 };
 
 // What the crawl loop needs of link extraction: one LinkFound per link of a page.
@@ -35,11 +39,17 @@ class CrawlComponentFactory {
   virtual ~CrawlComponentFactory() = default;
   virtual std::unique_ptr<Fetcher> makeFetcher(WorkQueue& workQueue, UiMessageQueue& statusQueue,
                                                const CrawlJob& job) = 0;
-  virtual std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue) = 0;
+  virtual std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob& job) = 0;
 };
 
 // The real PageFetcher and LinkExtractor over the given platform services, which must
 // outlive the factory.
 std::unique_ptr<CrawlComponentFactory> makeCrawlComponentFactory(const PlatformServices& services);
+
+// The same over the Linux services, which the factory owns: the curl client with `options`,
+// the POSIX file system, the system clock and the process exit; `messages` shows the fatal
+// message and must outlive the factory. One run at a time may use it.
+std::unique_ptr<CrawlComponentFactory> makeLinuxCrawlComponents(MessageBox& messages,
+                                                                const HttpClientOptions& options);
 
 }  // namespace tarnwick

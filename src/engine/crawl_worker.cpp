@@ -1,7 +1,9 @@
 #include "engine/crawl_worker.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
+#include <new>
 
 #include "engine/download_filter.h"
 #include "engine/ui_message_queue.h"
@@ -19,10 +21,10 @@ constexpr std::uint32_t kIdlePassLimit = 10'000'000;
 // extractor, fetcher, filter, table, work queue.
 struct Engine {
   Engine(const CrawlJob& job, CrawlComponentFactory& components)
-      : table(workQueue, *job.statusQueue),
+      : table(workQueue, *job.statusQueue, std::max(job.connections, 1u) - 1),
         filter(workQueue),
         fetcher(components.makeFetcher(workQueue, *job.statusQueue, job)),
-        extractor(components.makeExtractor(workQueue)) {}
+        extractor(components.makeExtractor(workQueue, job)) {}
 
   WorkQueue workQueue;
   UrlTable table;
@@ -57,6 +59,9 @@ Pass handleWork(Engine& engine, WorkMessage& message) {
         engine.fetcher->fetch(message.as<FetchRequestPayload>());
       }
       break;
+    case WorkCode::FetchAhead:
+      engine.fetcher->fetchAhead(message.as<FetchRequestPayload>());
+      break;
     case WorkCode::EntryDone: {
       const auto& done = message.as<EntryDonePayload>();
       engine.table.markDone(done.id, done.url);
@@ -72,13 +77,13 @@ Pass handleWork(Engine& engine, WorkMessage& message) {
     }
     case WorkCode::LinkFound: {
       const auto& link = message.as<LinkFoundPayload>();
-      engine.filter.classify(link.depth, link.url, link.parent);
+      engine.filter.classify(link.depth, link.url, link.parent, link.referrer);
       break;
     }
     case WorkCode::AddEntry: {
       const auto& entry = message.as<AddEntryPayload>();
-      engine.table.add(entry.depth, entry.url, entry.parent, entry.flags, entry.done,
-                       entry.minSize);
+      engine.table.add(entry.depth, entry.url, entry.parent, entry.referrer, entry.flags,
+                       entry.done, entry.minSize);
       break;
     }
     default:
@@ -126,21 +131,20 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
 
 }  // namespace
 
-std::int32_t CrawlWorker(const CrawlJob& job, CrawlComponentFactory& components) {
+void CrawlWorker::run() {
+  UiMessage finished{UiCode::StatusFinished, {}, {}, 0, 0};
   try {
-    auto engine = std::make_unique<Engine>(job, components);
-    configureFilter(engine->filter, job);
-    engine->filter.classify(0, job.startUrl, 0);
-    runCrawlLoop(*engine, *job.controlQueue);
-  } catch (const std::exception&) {
-    // The fixed tables of a run (or later a page) could not be allocated, or a component
-    // could not be built: end the run rather than the program, still reporting its end,
-    // or the window would wait for it forever.
+    auto engine = std::make_unique<Engine>(job_, components_);
+    configureFilter(engine->filter, job_);
+    // The start URL is its own referrer.
+    engine->filter.classify(0, job_.startUrl, 0, std::make_shared<const ByteString>(job_.startUrl));
+    runCrawlLoop(*engine, *job_.controlQueue);
+  } catch (const std::bad_alloc&) {
+    finished = {UiCode::StatusFinished, {}, "out of memory", 1, 0};
+  } catch (const std::exception& error) {
+    finished = {UiCode::StatusFinished, {}, ByteString(error.what()), 1, 0};
   }
-  UiMessage finished;
-  finished.code = UiCode::StatusFinished;
-  job.statusQueue->pushWaiting(finished);
-  return 0;
+  job_.statusQueue->pushWaiting(finished);
 }
 
 }  // namespace tarnwick

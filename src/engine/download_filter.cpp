@@ -91,7 +91,8 @@ void DownloadFilter::setCategory(std::uint32_t category, std::uint32_t minSize, 
   enabled_[category] = html ? 1 : enabled;
 }
 
-void DownloadFilter::classify(std::uint8_t depth, const ByteString& url, std::int32_t parent) {
+void DownloadFilter::classify(std::uint8_t depth, const ByteString& url, std::int32_t parent,
+                              const SharedUrl& referrer) {
   if (url.find("http://") != 0) {
     return;
   }
@@ -111,6 +112,7 @@ void DownloadFilter::classify(std::uint8_t depth, const ByteString& url, std::in
   entry->parent = parent;
   entry->flags = flags_[slot];
   entry->minSize = minSize_[slot];
+  entry->referrer = referrer;
   workQueue_.post(WorkCode::AddEntry, std::move(entry));
 }
 

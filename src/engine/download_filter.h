@@ -52,7 +52,9 @@ class DownloadFilter {
                    std::int32_t enabled);
   // Posts AddEntry for an "http://" URL of an enabled category within the depth limit;
   // anything else is dropped without trace.
-  void classify(std::uint8_t depth, const ByteString& url, std::int32_t parent);
+  // `referrer` is the URL of the page on which the link stood (the start URL's own).
+  void classify(std::uint8_t depth, const ByteString& url, std::int32_t parent,
+                const SharedUrl& referrer);
 
  private:
   // One slot per category plus a spare one that no extension reaches.

@@ -157,6 +157,7 @@ UrlParts splitUrl(std::string_view bytes) {
 void LinkExtractor::extractLinks(std::int32_t id, std::uint8_t depth, const ByteString& pageUrl,
                                  const ByteString& pageText) {
   const ByteString directory = pageDirectory(pageUrl);
+  const auto referrer = std::make_shared<const ByteString>(pageUrl);
   const MarkerPositions positions = findMarkers(pageText);
   TerminatorFinder terminators(pageText);
   for (std::size_t pass = 0; pass < kMarkers.size(); ++pass) {
@@ -178,6 +179,7 @@ void LinkExtractor::extractLinks(std::int32_t id, std::uint8_t depth, const Byte
       found->url = resolveLink(pageText.mid(start, end - start), directory);
       normalizeUrl(found->url);
       found->parent = id;
+      found->referrer = referrer;
       workQueue_.post(WorkCode::LinkFound, std::move(found));
     }
   }

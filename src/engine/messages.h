@@ -27,7 +27,8 @@ enum class UiCode : std::int32_t {
   StatusUrlAdded = 47833,
   StatusDownloading = 47834,
   StatusDownloaded = 47835,
-  StatusFinished = 47836,
+  StatusFinished = 47836,     // detail: why the run failed, with value1 1; empty when it did not
+  StatusEntryFailed = 47837,  // text: URL, detail: reason; value1 1 when a file could not be saved
   ControlStart = 47840,
   ControlStop = 47842,
 };
@@ -41,6 +42,7 @@ enum class WorkCode : std::int32_t {
   LinkFound = 59968,
   AddEntry = 59969,
   QuitCrawl = 59970,
+  FetchAhead = 59971,  // a later request that may start early, over a further connection
 };
 
 // Copied by value into and out of a UiMessageQueue; the texts belong to the message.
@@ -56,7 +58,15 @@ struct UiMessage {
 // while it waits, and the handler owns it once taken.
 struct WorkPayload {
   virtual ~WorkPayload() = default;
+  // Bytes of text this payload holds, for the work queue's budget of link traffic.
+  virtual std::size_t heldBytes() const { return 0; }
 };
+
+// What a URL's text costs in memory besides its bytes, for the budgets of link traffic.
+inline constexpr std::size_t kUrlOverheadBytes = 64;
+
+// The URL of the page on which links were found, shared by all of them.
+using SharedUrl = std::shared_ptr<const ByteString>;
 
 struct FetchRequestPayload final : WorkPayload {
   std::int32_t id = 0;
@@ -87,6 +97,9 @@ struct LinkFoundPayload final : WorkPayload {
   std::uint8_t depth = 0;
   ByteString url;
   std::int32_t parent = 0;
+  SharedUrl referrer;  // the parent's URL
+
+  std::size_t heldBytes() const override { return url.str().size() + kUrlOverheadBytes; }
 };
 
 struct AddEntryPayload final : WorkPayload {
@@ -96,6 +109,9 @@ struct AddEntryPayload final : WorkPayload {
   std::int32_t flags = 0;
   std::int32_t done = 0;
   std::uint32_t minSize = 0;
+  SharedUrl referrer;  // the parent's URL
+
+  std::size_t heldBytes() const override { return url.str().size() + kUrlOverheadBytes; }
 };
 
 struct WorkMessage {
@@ -136,9 +152,11 @@ struct CrawlJob {
   SaveLayout saveLayout = SaveLayout::Tree;
   UiMessageQueue* statusQueue = nullptr;
   UiMessageQueue* controlQueue = nullptr;
-  // Set by the owner (any thread) to end a running transfer at its next read, without
-  // retries; used when the program ends in the middle of a download. May stay null.
-  const std::atomic<bool>* abortTransfer = nullptr;
+  // Up to this many requests are fetched at once; results still apply in table order.
+  std::uint32_t connections = 1;
+  // Set by the owner (any thread) to end the running transfers at once, without retries.
+  // May stay null.
+  const std::atomic<bool>* abortRequest = nullptr;
 };
 
 }  // namespace tarnwick

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "engine/ui_message_queue.h"
+#include "engine/url_text.h"
 #include "engine/work_queue.h"
 
 namespace tarnwick {
@@ -16,19 +17,19 @@ namespace {
 constexpr std::uint8_t kKeepWithoutFinishedChildren = 1;
 constexpr std::uint8_t kRemove = 2;
 
-// A link still waiting in the work queue at a compaction is taken, and its AddEntry posted,
-// within one pass through a full queue; that AddEntry is taken within a second pass.
-constexpr std::uint64_t kTakesUntilLinksArrive = 2 * (WorkQueue::kCapacity - 1);
-
 }  // namespace
 
-UrlTable::UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint32_t capacity)
+UrlTable::UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint32_t lookahead,
+                   std::uint32_t capacity, std::size_t urlBytesBudget)
     : workQueue_(workQueue),
       statusQueue_(statusQueue),
+      lookahead_(lookahead),
       capacity_(capacity),
+      urlBytesBudget_(urlBytesBudget),
       depth_(capacity),
       url_(capacity),
       parent_(capacity),
+      referrer_(capacity),
       flags_(capacity),
       minSize_(capacity),
       state_(capacity),
@@ -39,11 +40,9 @@ UrlTable::UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint3
       index_(std::bit_ceil(2 * static_cast<std::size_t>(capacity)), kNoPosition) {}
 
 std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int32_t parent,
-                            std::int32_t flags, std::int32_t done, std::uint32_t minSize) {
-  if (workQueue_.takenCount() >= removedPagesCheckAt_) {
-    pruneRemovedPages();
-  }
-  if (count_ >= capacity_ && compactionMayFree_) {
+                            SharedUrl referrer, std::int32_t flags, std::int32_t done,
+                            std::uint32_t minSize) {
+  if ((count_ >= capacity_ || heldBytes_ + costOf(url) > urlBytesBudget_) && compactionMayFree_) {
     compact();
   }
   const std::uint32_t held = findUrl(url);
@@ -51,22 +50,20 @@ std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int3
     ++refCount_[held];
     return count_;
   }
-  if (count_ >= capacity_) {
+  if (!hasRoomFor(url)) {
     return count_;  // nothing could be removed: the URL is dropped and the crawl goes on
   }
   const std::uint32_t n = count_++;
-  UiMessage added;
-  added.code = UiCode::StatusUrlAdded;
-  added.text = url;
-  statusQueue_.push(added);
+  statusQueue_.push({UiCode::StatusUrlAdded, withPasswordHidden(url), {}, 0, 0});
 
   depth_[n] = depth;
   url_[n] = url;
+  heldBytes_ += costOf(url);
   parent_[n] = parent;
+  referrer_[n] = std::move(referrer);
   flags_[n] = flags;
   minSize_[n] = minSize;
-  state_[n] = static_cast<std::uint8_t>((done != 0 ? kDone : 0) |
-                                        ((flags & CrawlFlags::FollowLinks) != 0 ? kPage : 0));
+  state_[n] = done != 0 ? kDone : 0;
   refCount_[n] = 1;
   id_[n] = nextId_++;
   indexPosition(n);
@@ -75,11 +72,16 @@ std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int3
   return n;
 }
 
+bool UrlTable::hasRoomFor(const ByteString& url) {
+  return count_ < capacity_ && heldBytes_ + costOf(url) <= urlBytesBudget_;
+}
+
 void UrlTable::markDone(std::int32_t id, const ByteString& url) {
   const std::uint32_t position = positionOfId(id);
   if (position != kNoPosition) {
     state_[position] |= kDone;
     if (url_[position] != url) {
+      heldBytes_ += costOf(url) - costOf(url_[position]);
       url_[position] = url;
       rebuildIndex();
     }
@@ -108,27 +110,39 @@ void UrlTable::finishFetch() {
 }
 
 void UrlTable::dispatch() {
-  if (!running_ || outstanding_) {
+  if (!running_) {
     return;
   }
-  for (; cursor_ != count_; ++cursor_) {
+  for (; !outstanding_ && cursor_ != count_; ++cursor_) {
     if (!isDone(cursor_)) {
-      issue(cursor_);
-      return;
+      outstanding_ = true;
+      post(WorkCode::FetchRequest, cursor_);
+      break;
     }
+  }
+  offerAhead();
+}
+
+// Offers the first `lookahead_` unfinished entries behind the cursor, each once.
+void UrlTable::offerAhead() {
+  std::uint32_t offered = 0;
+  for (std::uint32_t p = cursor_ + 1; p < count_ && offered < lookahead_; ++p) {
+    if (isDone(p)) continue;
+    ++offered;
+    if (id_[p] > offeredThroughId_) post(WorkCode::FetchAhead, p);
   }
 }
 
-void UrlTable::issue(std::uint32_t position) {
+void UrlTable::post(WorkCode code, std::uint32_t position) {
   auto request = std::make_unique<FetchRequestPayload>();
   request->id = id_[position];
   request->depth = depth_[position];
   request->url = url_[position];
-  request->referrer = referrerOf(position);
+  request->referrer = referrer_[position] ? *referrer_[position] : url_[position];
   request->flags = flags_[position];
   request->minSize = minSize_[position];
-  outstanding_ = true;
-  workQueue_.post(WorkCode::FetchRequest, std::move(request));
+  offeredThroughId_ = std::max(offeredThroughId_, request->id);
+  workQueue_.post(code, std::move(request));
 }
 
 std::uint32_t UrlTable::positionOfId(std::int32_t id) const {
@@ -138,25 +152,12 @@ std::uint32_t UrlTable::positionOfId(std::int32_t id) const {
   return found != end && *found == id ? static_cast<std::uint32_t>(found - begin) : kNoPosition;
 }
 
-ByteString UrlTable::referrerOf(std::uint32_t position) const {
-  const std::uint32_t parent = positionOfId(parent_[position]);
-  if (parent != kNoPosition) {
-    return url_[parent];
-  }
-  const auto removed = removedPages_.find(parent_[position]);
-  if (removed != removedPages_.end()) {
-    return removed->second;
-  }
-  return url_[position];  // an unknown parent: name the entry itself, as the start URL does
-}
-
 void UrlTable::compact() {
   markForRemoval();
   const std::uint32_t removed = copyDownKeptEntries();
   compactionMayFree_ = removed != 0;
   if (removed != 0) {
     rebuildIndex();
-    removedPagesCheckAt_ = workQueue_.takenCount() + kTakesUntilLinksArrive;
   }
 }
 
@@ -186,15 +187,14 @@ std::uint32_t UrlTable::copyDownKeptEntries() {
       newCursor = write;
     }
     if (marks_[read] == kRemove) {
-      if ((state_[read] & kPage) != 0) {
-        removedPages_[id_[read]] = std::move(url_[read]);
-      }
+      heldBytes_ -= costOf(url_[read]);
       continue;
     }
     if (write != read) {
       depth_[write] = depth_[read];
       url_[write] = std::move(url_[read]);
       parent_[write] = parent_[read];
+      referrer_[write] = std::move(referrer_[read]);
       flags_[write] = flags_[read];
       minSize_[write] = minSize_[read];
       state_[write] = state_[read];
@@ -206,22 +206,11 @@ std::uint32_t UrlTable::copyDownKeptEntries() {
   const std::uint32_t removed = count_ - write;
   for (std::uint32_t position = write; position < count_; ++position) {
     url_[position] = ByteString();  // frees the text, as clear() would not
+    referrer_[position].reset();
   }
   cursor_ = newCursor;
   count_ = write;
   return removed;
-}
-
-void UrlTable::pruneRemovedPages() {
-  std::unordered_map<std::int32_t, ByteString> stillNamed;
-  for (std::uint32_t i = 0; i < count_; ++i) {
-    auto named = removedPages_.extract(parent_[i]);
-    if (!named.empty()) {
-      stillNamed.insert(std::move(named));
-    }
-  }
-  removedPages_ = std::move(stillNamed);
-  removedPagesCheckAt_ = UINT64_MAX;
 }
 
 std::uint32_t UrlTable::findUrl(const ByteString& url) const {

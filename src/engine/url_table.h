@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/messages.h"
@@ -18,13 +17,20 @@ class UiMessageQueue;
 //
 // Entries are named by ids that survive compaction (before the first compaction an id is
 // the entry's position), so parent ids in later AddEntry messages and the id of a fetch
-// that is out stay valid. Worker thread only.
+// that is out stay valid. Each entry keeps its referrer, shared with the links found beside
+// it. Worker thread only.
+//
+// With a lookahead, the entries after the one being fetched are also offered as FetchAhead,
+// up to `lookahead` of them, each once; only FetchRequest results count.
 class UrlTable {
  public:
   static constexpr std::uint32_t kCapacity = 524288;
+  // URL text held beyond this is treated like a full table.
+  static constexpr std::size_t kUrlBytesBudget = std::size_t{256} << 20;
 
   // Allocates every array at once; throws std::bad_alloc when it cannot.
-  UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint32_t capacity = kCapacity);
+  UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint32_t lookahead = 0,
+           std::uint32_t capacity = kCapacity, std::size_t urlBytesBudget = kUrlBytesBudget);
   UrlTable(const UrlTable&) = delete;
   UrlTable& operator=(const UrlTable&) = delete;
 
@@ -32,7 +38,8 @@ class UrlTable {
   // the table full even after compaction is dropped. Returns the entries held before the
   // call (after any compaction).
   std::uint32_t add(std::uint8_t depth, const ByteString& url, std::int32_t parent,
-                    std::int32_t flags, std::int32_t done, std::uint32_t minSize);
+                    SharedUrl referrer, std::int32_t flags, std::int32_t done,
+                    std::uint32_t minSize);
   void markDone(std::int32_t id, const ByteString& url);
   void markFailed(std::int32_t id);
   void start();
@@ -42,21 +49,20 @@ class UrlTable {
  private:
   static constexpr std::uint32_t kNoPosition = UINT32_MAX;
 
-  // Bits of an entry's state byte.
-  static constexpr std::uint8_t kDone = 1;
-  static constexpr std::uint8_t kPage = 2;  // was entered to be searched for links
+  static constexpr std::uint8_t kDone = 1;  // a bit of an entry's state byte
 
   void dispatch();
-  void issue(std::uint32_t position);
+  void offerAhead();
+  void post(WorkCode code, std::uint32_t position);
   void finishFetch();
+  bool hasRoomFor(const ByteString& url);
   std::uint32_t positionOfId(std::int32_t id) const;
-  ByteString referrerOf(std::uint32_t position) const;
   bool isDone(std::uint32_t position) const { return (state_[position] & kDone) != 0; }
+  static std::size_t costOf(const ByteString& url) { return url.str().size() + kUrlOverheadBytes; }
 
   void compact();
   void markForRemoval();
   std::uint32_t copyDownKeptEntries();  // returns the number of entries removed
-  void pruneRemovedPages();
 
   // Open-addressing index from URL text to the first position that holds it.
   std::uint32_t findUrl(const ByteString& url) const;
@@ -65,11 +71,14 @@ class UrlTable {
 
   WorkQueue& workQueue_;
   UiMessageQueue& statusQueue_;
+  const std::uint32_t lookahead_;
   const std::uint32_t capacity_;
+  const std::size_t urlBytesBudget_;
 
   std::vector<std::uint8_t> depth_;
   std::vector<ByteString> url_;
   std::vector<std::int32_t> parent_;  // id of the page on which the link was found
+  std::vector<SharedUrl> referrer_;
   std::vector<std::int32_t> flags_;
   std::vector<std::uint32_t> minSize_;
   std::vector<std::uint8_t> state_;
@@ -83,14 +92,11 @@ class UrlTable {
   bool outstanding_ = false;
   bool running_ = false;
   std::int32_t nextId_ = 0;
+  std::int32_t offeredThroughId_ = -1;  // the last id issued or offered ahead
+  std::size_t heldBytes_ = 0;
   // False after a compaction that removed nothing, until an entry finishes: compacting
   // again before that could not remove anything either.
   bool compactionMayFree_ = true;
-
-  // URLs of pages removed by compaction, kept while an entry or a link still in the work
-  // queue may name them as its parent (for the referrer of its fetch).
-  std::unordered_map<std::int32_t, ByteString> removedPages_;
-  std::uint64_t removedPagesCheckAt_ = UINT64_MAX;  // work queue take count
 };
 
 }  // namespace tarnwick

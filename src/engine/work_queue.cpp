@@ -11,16 +11,24 @@ bool isLinkTraffic(WorkCode code) {
   return code == WorkCode::LinkFound || code == WorkCode::AddEntry;
 }
 
+std::size_t linkBytesOf(const WorkMessage& message) {
+  return isLinkTraffic(message.code) && message.payload ? message.payload->heldBytes() : 0;
+}
+
 }  // namespace
 
 WorkQueue::WorkQueue() : slots_(kCapacity) {}
 
 bool WorkQueue::post(WorkCode code, std::unique_ptr<WorkPayload> payload) {
   const std::uint32_t freeSlots = kCapacity - 1 - size();
-  if (freeSlots == 0 || (isLinkTraffic(code) && freeSlots < kProtocolReserve)) {
-    return false;  // `payload` is released on return
+  WorkMessage message{code, std::move(payload)};
+  const std::size_t bytes = linkBytesOf(message);
+  if (freeSlots == 0 || (isLinkTraffic(code) &&
+                         (freeSlots < kProtocolReserve || linkBytes_ + bytes > kLinkBytesBudget))) {
+    return false;  // the payload is released on return
   }
-  slots_[writeIndex_] = WorkMessage{code, std::move(payload)};
+  linkBytes_ += bytes;
+  slots_[writeIndex_] = std::move(message);
   writeIndex_ = (writeIndex_ + 1) & kIndexMask;
   return true;
 }
@@ -31,7 +39,7 @@ bool WorkQueue::take(WorkMessage& out) {
   }
   out = std::move(slots_[readIndex_]);
   readIndex_ = (readIndex_ + 1) & kIndexMask;
-  ++takenCount_;
+  linkBytes_ -= linkBytesOf(out);
   return true;
 }
 

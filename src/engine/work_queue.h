@@ -11,11 +11,13 @@ namespace tarnwick {
 // The engine's own ring of 262,144 work messages; used by the worker thread alone.
 // Holds at most 262,143 messages. A message offered to a full ring is discarded with
 // its payload. Link traffic (LinkFound, AddEntry) is discarded already when fewer than
-// kProtocolReserve slots are free, so the fetch protocol always finds room.
+// kProtocolReserve slots are free, so the fetch protocol always finds room, and when the
+// text it holds would take the link traffic waiting past kLinkBytesBudget.
 class WorkQueue {
  public:
   static constexpr std::uint32_t kCapacity = 262144;
   static constexpr std::uint32_t kProtocolReserve = 1024;
+  static constexpr std::size_t kLinkBytesBudget = std::size_t{128} << 20;
 
   WorkQueue();  // allocates every slot; throws std::bad_alloc when it cannot
   WorkQueue(const WorkQueue&) = delete;
@@ -26,15 +28,12 @@ class WorkQueue {
   // Moves the oldest message out; false when empty.
   bool take(WorkMessage& out);
   std::uint32_t size() const;
-  // Messages taken since creation. A message waiting now is taken within kCapacity - 1
-  // further takes, which lets the URL table tell when no old reference can still arrive.
-  std::uint64_t takenCount() const { return takenCount_; }
 
  private:
   std::vector<WorkMessage> slots_;
   std::uint32_t readIndex_ = 0;
   std::uint32_t writeIndex_ = 0;
-  std::uint64_t takenCount_ = 0;
+  std::size_t linkBytes_ = 0;  // heldBytes of the link traffic waiting
 };
 
 }  // namespace tarnwick

@@ -18,7 +18,11 @@ class SystemClock final : public Clock {
     return ByteString(text, length);
   }
 
-  void pause(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
+  std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
+
+  void pause(std::chrono::steady_clock::duration duration) override {
+    std::this_thread::sleep_for(duration);
+  }
 };
 
 }  // namespace

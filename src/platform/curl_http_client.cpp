@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <cstring>
+#include <deque>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -15,21 +17,17 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// Longest wait inside curl before the abort flag and the stall deadline are looked at again.
+// Longest wait inside curl before the abort flags and the drip rule are looked at again.
 constexpr auto kPollSlice = std::chrono::milliseconds(50);
-// Body bytes held for the reader before the transfer is paused; keeps memory bounded.
-constexpr std::size_t kBufferedBodyLimit = 256 * 1024;
-constexpr std::size_t kReceiveBufferSize = 128 * 1024;
+// Larger socket reads than curl's 16 KiB default: a quarter of the system calls on a big file.
+constexpr long kReceiveBufferSize = 128 * 1024;
+// The drip rule samples the byte count this many times per window.
+constexpr int kDripSamplesPerWindow = 20;
 
-// Every libcurl failure leaves this file as an HttpError made here.
-[[noreturn]] void throwHttpError(std::string_view what) { throw HttpError(std::string(what)); }
-
-void check(CURLcode code) {
-  if (code != CURLE_OK) throwHttpError(curl_easy_strerror(code));
-}
-
-void check(CURLMcode code) {
-  if (code != CURLM_OK) throwHttpError(curl_multi_strerror(code));
+// Every libcurl failure becomes a Status here.
+Status statusOf(CURLcode code, const char* detail) {
+  if (code == CURLE_OK) return Status::ok();
+  return Status::network(*detail != '\0' ? detail : curl_easy_strerror(code));
 }
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
@@ -57,261 +55,275 @@ curl_slist* headerLines(const ByteString& headerText) {
       line.resize(colon);
       line += ';';
     }
-    curl_slist* extended = curl_slist_append(lines, line.c_str());
-    if (extended == nullptr) {
-      curl_slist_free_all(lines);
-      throwHttpError("out of memory for the request headers");
-    }
-    lines = extended;
+    if (curl_slist* extended = curl_slist_append(lines, line.c_str())) lines = extended;
   }
   return lines;
 }
 
-// What the sessions of one client share: options, and connections, DNS answers and
-// cookies below the sessions. Sessions and responses keep it alive.
-class ClientContext {
- public:
-  explicit ClientContext(const HttpClientOptions& options) : options_(options) {
-    static std::once_flag once;
-    static CURLcode initResult = CURLE_FAILED_INIT;
-    std::call_once(once, [] { initResult = curl_global_init(CURL_GLOBAL_DEFAULT); });
-    if (initResult != CURLE_OK) return;
-    share_ = curl_share_init();
-    if (share_ == nullptr) return;
-    // One client per thread, so the share needs no lock callbacks.
-    for (const curl_lock_data data :
-         {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_COOKIE}) {
-      curl_share_setopt(share_, CURLSHOPT_SHARE, data);
-    }
-  }
-  ~ClientContext() {
-    if (share_ != nullptr) curl_share_cleanup(share_);
-  }
-  ClientContext(const ClientContext&) = delete;
-  ClientContext& operator=(const ClientContext&) = delete;
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
 
-  bool isReady() const { return share_ != nullptr; }
-  CURLSH* share() const { return share_; }
-  const HttpClientOptions& options() const { return options_; }
+// Body bytes seen over the last window, from samples taken as the transfer is pumped.
+class DripMeter {
+ public:
+  DripMeter(std::chrono::milliseconds window, std::uint64_t minimumBytes)
+      : window_(window), minimumBytes_(minimumBytes), samples_{{SteadyClock::now(), 0}} {}
+
+  void add(std::size_t bytes) { received_ += bytes; }
+
+  // True when fewer than the minimum arrived in the last window.
+  bool starved(SteadyClock::time_point now) {
+    if (now - samples_.back().time >= window_ / kDripSamplesPerWindow) {
+      samples_.push_back({now, received_});
+    }
+    // The front stays the newest sample that is at least one window old.
+    while (samples_.size() >= 2 && samples_[1].time <= now - window_) samples_.pop_front();
+    return samples_.front().time <= now - window_ &&
+           received_ - samples_.front().received < minimumBytes_;
+  }
 
  private:
-  HttpClientOptions options_;
-  CURLSH* share_ = nullptr;
+  struct Sample {
+    SteadyClock::time_point time;
+    std::uint64_t received;
+  };
+  std::chrono::milliseconds window_;
+  std::uint64_t minimumBytes_;
+  std::uint64_t received_ = 0;
+  std::deque<Sample> samples_;
 };
 
-// One GET on its own easy handle, driven pull-style through its own multi handle: curl runs
-// only inside openUrl and read, and pauses once kBufferedBodyLimit bytes wait for the reader.
-class CurlResponse final : public HttpResponse {
+// One GET on its own easy handle, attached to the client's multi handle.
+class CurlTransfer {
  public:
-  explicit CurlResponse(std::shared_ptr<const ClientContext> context)
-      : context_(std::move(context)), easy_(curl_easy_init()), multi_(curl_multi_init()) {}
-
-  ~CurlResponse() override {
-    if (attached_) curl_multi_remove_handle(multi_, easy_);
+  CurlTransfer(const HttpRequest& request, HttpReceiver& receiver, const HttpClientOptions& options)
+      : easy_(curl_easy_init()),
+        receiver_(receiver),
+        abort_(request.abort),
+        drip_(options.dripWindow, options.dripBytes) {}
+  ~CurlTransfer() {
     if (easy_ != nullptr) curl_easy_cleanup(easy_);
-    if (multi_ != nullptr) curl_multi_cleanup(multi_);
     curl_slist_free_all(headers_);
   }
-  CurlResponse(const CurlResponse&) = delete;
-  CurlResponse& operator=(const CurlResponse&) = delete;
+  CurlTransfer(const CurlTransfer&) = delete;
+  CurlTransfer& operator=(const CurlTransfer&) = delete;
 
-  // Starts the request and waits for the final response's headers.
-  void open(const std::string& agent, const ByteString& url, const ByteString& headerText) {
-    if (easy_ == nullptr || multi_ == nullptr) throwHttpError("cannot create a transfer");
+  CURL* easy() const { return easy_; }
+
+  // Sets the transfer up; a failure means it cannot start.
+  Status configure(const HttpRequest& request, const HttpClientOptions& options, CURLSH* share,
+                   const std::string& caBundle) {
+    if (easy_ == nullptr) return Status::network("cannot create a transfer");
     // A NUL would silently cut the URL short at the C interface.
-    if (url.view().find('\0') != std::string_view::npos) throwHttpError("NUL byte in URL");
-    headers_ = headerLines(headerText);
-    configure(agent, url);
-    check(curl_multi_add_handle(multi_, easy_));
-    attached_ = true;
-    const auto headersIn = [this] { return finalHeadersSeen_ || bufferedBytes() > 0; };
-    pumpUntil(headersIn);
-    // A failure after the final headers belongs to the body and surfaces in read().
-    if (!headersIn()) check(result_);
-    long status = 0;
-    check(curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status));
-    if (status <= 0) throwHttpError("response without a status");
-    status_ = static_cast<std::uint32_t>(status);
-    curl_off_t length = -1;
-    check(curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length));
-    if (length >= 0) contentLength_ = static_cast<std::uint64_t>(length);
+    if (request.url.view().find('\0') != std::string_view::npos) {
+      return Status::network("NUL byte in the URL");
+    }
+    headers_ = headerLines(request.headerText);
+    CURLcode code = CURLE_OK;
+    const auto set = [&](CURLoption option, auto value) {
+      if (code == CURLE_OK) code = curl_easy_setopt(easy_, option, value);
+    };
+    set(CURLOPT_URL, request.url.str().c_str());
+    set(CURLOPT_USERAGENT, request.agent.str().c_str());
+    set(CURLOPT_HTTPHEADER, headers_);
+    set(CURLOPT_SHARE, share);
+    set(CURLOPT_COOKIEFILE, "");  // cookie engine on, nothing read from disk
+    set(CURLOPT_NOSIGNAL, 1L);
+    // Redirects stay on http and https, so a server can never make us read a local file.
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, options.maxRedirects);
+    set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
+    set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    set(CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+    set(CURLOPT_ERRORBUFFER, error_);
+    set(CURLOPT_HEADERFUNCTION, &CurlTransfer::onHeader);
+    set(CURLOPT_HEADERDATA, this);
+    set(CURLOPT_WRITEFUNCTION, &CurlTransfer::onData);
+    set(CURLOPT_WRITEDATA, this);
+    if (!caBundle.empty()) {
+      curl_blob blob{const_cast<char*>(caBundle.data()), caBundle.size(), CURL_BLOB_NOCOPY};
+      set(CURLOPT_CAINFO_BLOB, &blob);
+    }
+    return statusOf(code, error_);
   }
 
-  std::uint32_t statusCode() override { return status_; }
-  std::optional<std::uint64_t> contentLength() override { return contentLength_; }
+  // The transfer's end as curl reports it. A transfer its receiver declined ends well.
+  Status result(CURLcode code) const {
+    if (declined_) return Status::ok();
+    return statusOf(code, error_);
+  }
 
-  std::size_t read(char* buffer, std::size_t capacity) override {
-    throwIfAborted();
-    pumpUntil([this] { return bufferedBytes() > 0; });
-    if (bufferedBytes() == 0) {
-      check(result_);
-      return 0;
-    }
-    const std::size_t count = std::min(capacity, bufferedBytes());
-    std::memcpy(buffer, body_.data() + bodyOffset_, count);
-    bodyOffset_ += count;
-    return count;
+  // A reason to end the transfer now, from outside curl; ok to go on.
+  Status check(SteadyClock::time_point now) {
+    if (abort_ != nullptr && abort_->load(std::memory_order_acquire)) return Status::aborted();
+    if (drip_.starved(now)) return Status::network("the server sent too little for too long");
+    return Status::ok();
   }
 
  private:
-  template <typename T>
-  void setOption(CURLoption option, T value) {
-    check(curl_easy_setopt(easy_, option, value));
-  }
-
-  void configure(const std::string& agent, const ByteString& url) {
-    const HttpClientOptions& options = context_->options();
-    setOption(CURLOPT_URL, url.str().c_str());
-    setOption(CURLOPT_USERAGENT, agent.c_str());
-    setOption(CURLOPT_HTTPHEADER, headers_);
-    setOption(CURLOPT_SHARE, context_->share());
-    setOption(CURLOPT_COOKIEFILE, "");  // cookie engine on, nothing read from disk
-    setOption(CURLOPT_NOSIGNAL, 1L);
-    // Redirects stay on http and https, so a server can never make us read a local file.
-    setOption(CURLOPT_PROTOCOLS_STR, "http,https");
-    setOption(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    setOption(CURLOPT_FOLLOWLOCATION, 1L);
-    setOption(CURLOPT_MAXREDIRS, options.maxRedirects);
-    setOption(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
-    setOption(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    setOption(CURLOPT_HEADERFUNCTION, &CurlResponse::onHeader);
-    setOption(CURLOPT_HEADERDATA, this);
-    // Larger socket reads than curl's 16 KiB default: a quarter of the system calls on a
-    // big file, which is most of the client's own time.
-    setOption(CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveBufferSize));
-    setOption(CURLOPT_WRITEFUNCTION, &CurlResponse::onBody);
-    setOption(CURLOPT_WRITEDATA, this);
-  }
-
-  std::size_t bufferedBytes() const { return body_.size() - bodyOffset_; }
-
-  void throwIfAborted() const {
-    const std::atomic<bool>* abort = context_->options().abort;
-    if (abort != nullptr && abort->load()) throwHttpError("transfer aborted");
-  }
-
-  // Runs curl until `ready` holds or the transfer has ended. No byte for the stall timeout
-  // or the abort flag ends the attempt with HttpError.
-  template <typename Ready>
-  void pumpUntil(Ready ready) {
-    const auto stallTimeout = context_->options().stallTimeout;
-    auto deadline = SteadyClock::now() + stallTimeout;
-    std::uint64_t progressSeen = progress_;
-    while (!ready() && !finished_) {
-      throwIfAborted();
-      if (paused_) {
-        paused_ = false;
-        check(curl_easy_pause(easy_, CURLPAUSE_CONT));
-      }
-      int running = 0;
-      check(curl_multi_perform(multi_, &running));
-      collectResult();
-      if (ready() || finished_) return;
-      const auto now = SteadyClock::now();
-      if (progress_ != progressSeen) {
-        progressSeen = progress_;
-        deadline = now + stallTimeout;
-      } else if (now >= deadline) {
-        throwHttpError("no data from the server within the stall timeout");
-      }
-      const auto wait = std::min<SteadyClock::duration>(kPollSlice, deadline - now);
-      const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
-      check(curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr));
-    }
-  }
-
-  void collectResult() {
-    int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
-      if (message->msg == CURLMSG_DONE) {
-        finished_ = true;
-        result_ = message->data.result;
-      }
-    }
-  }
-
   // The headers of a 1xx or a followed redirect are not the final response's.
   static std::size_t onHeader(char* data, std::size_t, std::size_t size, void* self) {
-    auto& response = *static_cast<CurlResponse*>(self);
+    auto& transfer = *static_cast<CurlTransfer*>(self);
     const std::string_view line(data, size);
-    ++response.progress_;
     if (startsWithIgnoringCase(line, "HTTP/")) {
-      response.locationSeen_ = false;
+      transfer.locationSeen_ = false;
     } else if (startsWithIgnoringCase(line, "Location:")) {
-      response.locationSeen_ = true;
+      transfer.locationSeen_ = true;
     } else if (line == "\r\n" || line == "\n") {
-      long status = 0;
-      curl_easy_getinfo(response.easy_, CURLINFO_RESPONSE_CODE, &status);
-      const bool interim = status < 200;
-      const bool redirect = status >= 300 && status < 400 && response.locationSeen_;
-      response.finalHeadersSeen_ = !interim && !redirect;
+      return transfer.headersEnded() ? size : 0;
     }
     return size;
   }
 
-  static std::size_t onBody(char* data, std::size_t, std::size_t size, void* self) {
-    auto& response = *static_cast<CurlResponse*>(self);
-    if (response.bufferedBytes() >= kBufferedBodyLimit) {
-      response.paused_ = true;
-      return CURL_WRITEFUNC_PAUSE;
-    }
-    if (response.bufferedBytes() == 0) {
-      response.body_.clear();
-      response.bodyOffset_ = 0;
-    }
-    response.body_.append(data, size);
-    ++response.progress_;
-    return size;
+  bool headersEnded() {
+    long status = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+    const bool interim = status < 200;
+    const bool redirect = status >= 300 && status < 400 && locationSeen_;
+    if (interim || redirect || status <= 0) return true;
+    curl_off_t length = -1;
+    curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    finalSeen_ = true;
+    const std::optional<std::uint64_t> contentLength =
+        length >= 0 ? std::optional(static_cast<std::uint64_t>(length)) : std::nullopt;
+    declined_ = !receiver_.onResponse(static_cast<std::uint32_t>(status), contentLength);
+    return !declined_;
   }
 
-  std::shared_ptr<const ClientContext> context_;
+  static std::size_t onData(char* data, std::size_t, std::size_t size, void* self) {
+    auto& transfer = *static_cast<CurlTransfer*>(self);
+    if (!transfer.finalSeen_) return size;  // the body of a redirect
+    transfer.drip_.add(size);
+    transfer.declined_ = !transfer.receiver_.onBody(std::string_view(data, size));
+    return transfer.declined_ ? 0 : size;
+  }
+
   CURL* easy_;
-  CURLM* multi_;
+  HttpReceiver& receiver_;
+  const std::atomic<bool>* abort_;
   curl_slist* headers_ = nullptr;
-  bool attached_ = false;
-
-  std::string body_;  // received bytes; those before bodyOffset_ have been read
-  std::size_t bodyOffset_ = 0;
-  std::uint64_t progress_ = 0;  // counts header lines and body pieces as they arrive
-  bool paused_ = false;
+  char error_[CURL_ERROR_SIZE] = {};
+  DripMeter drip_;
   bool locationSeen_ = false;
-  bool finalHeadersSeen_ = false;
-  bool finished_ = false;
-  CURLcode result_ = CURLE_OK;
-
-  std::uint32_t status_ = 0;
-  std::optional<std::uint64_t> contentLength_;
-};
-
-class CurlHttpSession final : public HttpSession {
- public:
-  CurlHttpSession(std::shared_ptr<const ClientContext> context, std::string agent)
-      : context_(std::move(context)), agent_(std::move(agent)) {}
-
-  std::unique_ptr<HttpResponse> openUrl(const ByteString& url,
-                                        const ByteString& headerText) override {
-    auto response = std::make_unique<CurlResponse>(context_);
-    response->open(agent_, url, headerText);
-    return response;
-  }
-
- private:
-  std::shared_ptr<const ClientContext> context_;
-  std::string agent_;
+  bool finalSeen_ = false;
+  bool declined_ = false;
 };
 
 class CurlHttpClient final : public HttpClient {
  public:
-  explicit CurlHttpClient(const HttpClientOptions& options)
-      : context_(std::make_shared<const ClientContext>(options)) {}
+  explicit CurlHttpClient(const HttpClientOptions& options) : options_(options) {
+    static std::once_flag once;
+    static CURLcode initResult = CURLE_FAILED_INIT;
+    std::call_once(once, [] { initResult = curl_global_init(CURL_GLOBAL_DEFAULT); });
+    if (initResult != CURLE_OK) return;
+    multi_ = curl_multi_init();
+    share_ = curl_share_init();
+    if (multi_ == nullptr || share_ == nullptr) return;
+    curl_multi_setopt(multi_, CURLMOPT_MAX_TOTAL_CONNECTIONS, options.maxConnections);
+    // One thread at a time uses the client, so the share needs no lock callbacks.
+    for (const curl_lock_data data : {CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_COOKIE}) {
+      curl_share_setopt(share_, CURLSHOPT_SHARE, data);
+    }
+    if (!options.caCertificateFile.empty()) caBundle_ = trustedCertificates(options);
+  }
 
-  std::unique_ptr<HttpSession> openSession(const ByteString& agent) override {
-    if (!context_->isReady()) throwHttpError("libcurl could not be initialised");
-    return std::make_unique<CurlHttpSession>(context_, agent.str());
+  ~CurlHttpClient() override {
+    for (auto& [id, transfer] : running_) curl_multi_remove_handle(multi_, transfer->easy());
+    running_.clear();
+    if (multi_ != nullptr) curl_multi_cleanup(multi_);
+    if (share_ != nullptr) curl_share_cleanup(share_);
+  }
+  CurlHttpClient(const CurlHttpClient&) = delete;
+  CurlHttpClient& operator=(const CurlHttpClient&) = delete;
+
+  TransferId start(const HttpRequest& request, HttpReceiver& receiver) override {
+    const TransferId id = ++lastId_;
+    auto transfer = std::make_unique<CurlTransfer>(request, receiver, options_);
+    Status status = multi_ != nullptr && share_ != nullptr
+                        ? transfer->configure(request, options_, share_, caBundle_)
+                        : Status::network("libcurl could not be initialised");
+    if (status.isOk() && curl_multi_add_handle(multi_, transfer->easy()) != CURLM_OK) {
+      status = Status::network("cannot start the transfer");
+    }
+    if (!status.isOk()) {
+      ended_.push_back({id, status});
+      return id;
+    }
+    curl_easy_setopt(transfer->easy(), CURLOPT_PRIVATE, reinterpret_cast<void*>(id));
+    running_.emplace(id, std::move(transfer));
+    return id;
+  }
+
+  std::vector<EndedTransfer> pump(std::chrono::milliseconds wait) override {
+    const auto deadline = SteadyClock::now() + wait;
+    for (;;) {
+      int running = 0;
+      curl_multi_perform(multi_, &running);
+      collectFinished();
+      checkRunning();
+      const auto now = SteadyClock::now();
+      if (!ended_.empty() || running_.empty() || now >= deadline) break;
+      const auto slice = std::min<SteadyClock::duration>(kPollSlice, deadline - now);
+      const auto sliceMs = std::chrono::ceil<std::chrono::milliseconds>(slice).count();
+      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(sliceMs), nullptr);
+    }
+    return std::exchange(ended_, {});
+  }
+
+  void cancel(TransferId id) override {
+    const auto found = running_.find(id);
+    if (found == running_.end()) return;
+    curl_multi_remove_handle(multi_, found->second->easy());
+    running_.erase(found);
   }
 
  private:
-  std::shared_ptr<const ClientContext> context_;
+  // The system's certificate authorities and the extra one, as one bundle: curl takes a
+  // single bundle, and the extra authority must not replace the system's.
+  static std::string trustedCertificates(const HttpClientOptions& options) {
+    const char* systemBundle = curl_version_info(CURLVERSION_NOW)->cainfo;
+    std::string bundle = systemBundle != nullptr ? readWholeFile(systemBundle) : std::string();
+    return bundle + "\n" + readWholeFile(options.caCertificateFile);
+  }
+
+  void end(TransferId id, Status status) {
+    cancel(id);
+    ended_.push_back({id, std::move(status)});
+  }
+
+  void collectFinished() {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      void* privateData = nullptr;
+      curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &privateData);
+      const auto id = static_cast<TransferId>(reinterpret_cast<std::uintptr_t>(privateData));
+      const auto found = running_.find(id);
+      if (found != running_.end()) end(id, found->second->result(message->data.result));
+    }
+  }
+
+  void checkRunning() {
+    const auto now = SteadyClock::now();
+    std::vector<std::pair<TransferId, Status>> stopped;
+    for (auto& [id, transfer] : running_) {
+      Status status = transfer->check(now);
+      if (!status.isOk()) stopped.emplace_back(id, std::move(status));
+    }
+    for (auto& [id, status] : stopped) end(id, std::move(status));
+  }
+
+  const HttpClientOptions options_;
+  CURLM* multi_ = nullptr;
+  CURLSH* share_ = nullptr;
+  std::string caBundle_;
+  TransferId lastId_ = 0;
+  std::map<TransferId, std::unique_ptr<CurlTransfer>> running_;
+  std::vector<EndedTransfer> ended_;
 };
 
 }  // namespace

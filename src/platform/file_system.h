@@ -1,51 +1,73 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
+#include "platform/status.h"
 #include "text/byte_string.h"
 
 namespace tarnwick {
 
-enum class EntryKind { Missing, File, Folder };
+enum class EntryKind { Missing, File, Folder, Link, Other };
 
 struct EntryInfo {
   EntryKind kind = EntryKind::Missing;
   std::uint64_t size = 0;  // bytes, for files
 };
 
-// A file opened for binary writing. Destruction closes it quietly.
+// Names and paths are code page 932 bytes with "/" as separator. The Linux implementation
+// spells each byte that does not convert to UTF-8 as "%XX", so the mapping is lossless.
+// Failures are Status::local with the system's reason. No call throws. One thread at a time
+// uses an object, and what it made.
+
+// Longest name and path, in the file system's own spelling.
+inline constexpr std::size_t kMaxNameBytes = 255;
+inline constexpr std::size_t kMaxPathBytes = 4095;
+
+// How a file being received is named beside its final name. No name the crawl saves under
+// ends like this, so such a file is never mistaken for a stored one.
+inline constexpr std::string_view kPartialFileSuffix = ".twk-part";
+
+// A file written under a temporary name in its folder. commit() moves it onto its final
+// name; destroying it uncommitted removes it, so a final name only ever holds whole files.
 class WritableFile {
  public:
   virtual ~WritableFile() = default;
-  // False when not every byte could be written (no space, I/O error).
-  virtual bool write(const char* data, std::size_t size) = 0;
-  // False when the data could not be flushed; the file is closed either way.
-  virtual bool close() = 0;
+  virtual Status write(std::string_view bytes) = 0;
+  // Closes the file and renames it onto its final name, replacing what was there.
+  virtual Status commit() = 0;
 };
 
-// Files and folders. Paths are code page 932 bytes with "/" as separator; the Linux
-// implementation maps them to UTF-8 names, writing each byte that does not convert as
-// "%XX", so the mapping is lossless and stable. No call throws.
+// A folder opened by handle. Nothing below it is reached through a symbolic link: a link
+// met on the way fails the call.
+class Folder {
+ public:
+  virtual ~Folder() = default;
+  // Absolute path, without a trailing "/".
+  virtual const ByteString& path() const = 0;
+  // The entry `name` itself; a link is reported as Link and never followed.
+  virtual EntryInfo stat(const ByteString& name) = 0;
+  // Opens the folder `name`, creating it when missing.
+  virtual Status openFolder(const ByteString& name, std::unique_ptr<Folder>* folder) = 0;
+  // Starts a file that will be committed as `name`. Its temporary file belongs to this call
+  // alone, also when another process saves the same name at the same time; one left behind
+  // by a killed run is reused.
+  virtual Status createFile(const ByteString& name, std::unique_ptr<WritableFile>* file) = 0;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Missing when the entry does not exist or cannot be examined.
+  // Absolute path of the current directory; a failure when it no longer exists.
+  virtual Status currentDirectory(ByteString* path) = 0;
+  // The entry at an absolute path, links followed; Missing also when it cannot be examined.
   virtual EntryInfo stat(const ByteString& path) = 0;
-  // Absolute path of the current directory, without a trailing separator; empty when it
-  // cannot be read (it was removed). On Linux a character of its name without a code page
-  // 932 form is spelled as the "%XX" escapes of its UTF-8 bytes; paths that begin with this
-  // spelling still reach the real folder.
-  virtual ByteString currentDirectory() = 0;
-  // False when the folder could not be created (it may exist already).
-  virtual bool createFolder(const ByteString& path) = 0;
-  // Creates or empties the file and opens it for writing; nullptr on failure.
-  virtual std::unique_ptr<WritableFile> createFile(const ByteString& path) = 0;
-  // Replaces `to` by `from`; false on failure.
-  virtual bool rename(const ByteString& from, const ByteString& to) = 0;
-  // Removes a file; false on failure.
-  virtual bool remove(const ByteString& path) = 0;
+  virtual Status createFolder(const ByteString& path) = 0;
+  // Opens an existing folder, following links: the user may have made it one.
+  virtual Status openFolder(const ByteString& path, std::unique_ptr<Folder>* folder) = 0;
+  // Ok when every name of the path fits kMaxNameBytes and the whole path kMaxPathBytes.
+  virtual Status checkLimits(const ByteString& path) = 0;
 };
 
 std::unique_ptr<FileSystem> makePosixFileSystem();

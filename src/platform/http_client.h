@@ -2,65 +2,76 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
 
+#include "platform/status.h"
 #include "text/byte_string.h"
 
 namespace tarnwick {
 
-// A client error of one attempt: connection refused or timed out, a broken or stalled
-// body, a refused redirect, an aborted transfer. The fetcher catches it per attempt.
-class HttpError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+// One GET request. The URL and the header text are code page 932 bytes; the header text
+// is lines ending in "\n", sent besides the client's own headers.
+struct HttpRequest {
+  ByteString url;
+  ByteString agent;  // sent as User-Agent
+  ByteString headerText;
+  // When it becomes true (from any thread), the transfer ends with Status::aborted() within
+  // a poll slice. May be null.
+  const std::atomic<bool>* abort = nullptr;
 };
 
-// One response, opened through a session. Used on the thread that opened it.
-class HttpResponse {
+// Takes the response of one transfer. Called on the thread that pumps the client.
+class HttpReceiver {
  public:
-  virtual ~HttpResponse() = default;
-  // Numeric status of the final response (after redirects). Throws HttpError.
-  virtual std::uint32_t statusCode() = 0;
-  // The Content-Length header, or nullopt when the response has none. Never throws.
-  virtual std::optional<std::uint64_t> contentLength() = 0;
-  // Reads the next body bytes into `buffer`, at most `capacity`; returns 0 at the end
-  // of the body. Blocks until at least one byte, the end or an error. Throws HttpError.
-  virtual std::size_t read(char* buffer, std::size_t capacity) = 0;
+  virtual ~HttpReceiver() = default;
+  // The final response's status and Content-Length (nullopt when it has none), after any
+  // redirects and interim responses. False ends the transfer here, unread, as a success.
+  virtual bool onResponse(std::uint32_t status, std::optional<std::uint64_t> contentLength) = 0;
+  // The next bytes of the final response's body. False ends the transfer here as a success;
+  // a receiver that refuses because of its own failure keeps that failure itself.
+  virtual bool onBody(std::string_view bytes) = 0;
 };
 
-// One session: its requests send the session's agent as User-Agent. Closing is
-// destruction and never fails. Used on the thread that opened it.
-class HttpSession {
- public:
-  virtual ~HttpSession() = default;
-  // Sends a GET for `url` (code page 932 bytes) with the extra header text (lines ending
-  // in "\n") and returns once the final response's headers are in, redirects followed.
-  // Throws HttpError.
-  virtual std::unique_ptr<HttpResponse> openUrl(const ByteString& url,
-                                                const ByteString& headerText) = 0;
+using TransferId = std::uint64_t;
+
+struct EndedTransfer {
+  TransferId id = 0;
+  Status status;  // ok: complete, or ended by its receiver
 };
 
 struct HttpClientOptions {
   std::chrono::milliseconds connectTimeout{30000};
-  std::chrono::milliseconds stallTimeout{60000};  // no byte for this long ends the attempt
-  long maxRedirects = 20;                         // to http:// and https:// only
-  // When set (from any thread), the running transfer ends at its next read with HttpError.
-  const std::atomic<bool>* abort = nullptr;
+  // A transfer that receives fewer than `dripBytes` body bytes in any `dripWindow` (the
+  // time before the final response's headers counts as receiving nothing) ends as a stall.
+  std::chrono::milliseconds dripWindow{60000};
+  std::uint64_t dripBytes = 1024;
+  long maxRedirects = 20;  // to http:// and https:// only
+  long maxConnections = 1;
+  std::string caCertificateFile{};  // trusted besides the system store when not empty
 };
 
-// Opens sessions. Thread rule: one client per worker thread.
+// Runs GET transfers, any number at once, over at most options.maxConnections connections.
+// Nothing happens between pump calls. Thread rule: one thread at a time uses a client and
+// every transfer it started. No call throws; a transfer that cannot even start ends at the
+// next pump with its reason.
 class HttpClient {
  public:
   virtual ~HttpClient() = default;
-  // Throws HttpError when no session can be opened.
-  virtual std::unique_ptr<HttpSession> openSession(const ByteString& agent) = 0;
+  // `receiver` must stay alive until the transfer has ended or been cancelled.
+  virtual TransferId start(const HttpRequest& request, HttpReceiver& receiver) = 0;
+  // Moves the running transfers on for up to `wait` and returns those that ended meanwhile,
+  // at once when one already has. Network failures and stalls end as Status::network.
+  virtual std::vector<EndedTransfer> pump(std::chrono::milliseconds wait) = 0;
+  // Ends a running transfer quietly; it is not reported by pump.
+  virtual void cancel(TransferId id) = 0;
 };
 
-// The libcurl client. Connections may be reused below the sessions.
+// The libcurl client. Connections, DNS answers and cookies are kept between transfers.
 std::unique_ptr<HttpClient> makeCurlHttpClient(const HttpClientOptions& options);
 
 }  // namespace tarnwick

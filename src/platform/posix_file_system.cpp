@@ -1,8 +1,12 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <string>
 
 #include "platform/codepage.h"
@@ -11,16 +15,26 @@
 namespace tarnwick {
 namespace {
 
-// Writes every byte, going on after a partial write or a signal; false on any other error.
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
+// How often a temporary name is tried again when another process holds it or moves it.
+constexpr int kTemporaryNameTries = 16;
+
+// Every errno becomes a Status here.
+Status errnoStatus(std::string_view action, const ByteString& name, int error) {
+  std::string reason = std::string(action) + " '" + name.str() + "': ";
+  reason += error == ELOOP ? "a symbolic link is in the way" : std::strerror(error);
+  return Status::local(std::move(reason));
+}
+
+// Writes every byte, going on after a partial write or a signal.
+int writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
+    if (written < 0) return errno;
+    if (written == 0) return EIO;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
   }
-  return true;
+  return 0;
 }
 
 std::string workingDirectory() {
@@ -33,69 +47,210 @@ std::string workingDirectory() {
   return path;
 }
 
+// The file system name of a path. A path below the current directory, as currentDirectory()
+// spells it, is resolved against the real directory name: that name may hold characters
+// whose code page 932 spelling ("%XX") does not map back to them.
+std::string nativePath(const ByteString& path) {
+  const std::string real = workingDirectory();
+  const ByteString spelled = utf8ToCp932FileName(real);
+  const std::string_view text = path.view();
+  const bool belowCurrent =
+      !real.empty() && text.starts_with(spelled.view()) &&
+      (text.size() == spelled.view().size() || text[spelled.view().size()] == '/');
+  if (!belowCurrent) return cp932ToUtf8FileName(path);
+  return real + cp932ToUtf8FileName(path.mid(spelled.length()));
+}
+
+EntryInfo entryInfoOf(const struct stat& status) {
+  if (S_ISLNK(status.st_mode)) return {EntryKind::Link, 0};
+  if (S_ISDIR(status.st_mode)) return {EntryKind::Folder, 0};
+  if (S_ISREG(status.st_mode)) return {EntryKind::File, static_cast<std::uint64_t>(status.st_size)};
+  return {EntryKind::Other, 0};
+}
+
+// The temporary name of try `attempt` for a final name, short enough for the file system.
+std::string temporaryName(const std::string& finalName, int attempt) {
+  const std::string tag = attempt == 0 ? "" : "." + std::to_string(attempt);
+  std::string stem = finalName;
+  if (stem.size() + tag.size() + kPartialFileSuffix.size() > kMaxNameBytes) {
+    char hash[20];
+    std::snprintf(hash, sizeof hash, "~%016zx", std::hash<std::string>{}(finalName));
+    stem.resize(kMaxNameBytes - tag.size() - kPartialFileSuffix.size() - std::strlen(hash));
+    stem += hash;
+  }
+  return stem + tag + std::string(kPartialFileSuffix);
+}
+
 class PosixWritableFile final : public WritableFile {
  public:
-  explicit PosixWritableFile(int fd) : fd_(fd) {}
-  ~PosixWritableFile() override { close(); }
+  PosixWritableFile(int folderFd, int fd, std::string temporary, std::string final, ByteString name)
+      : folderFd_(folderFd),
+        fd_(fd),
+        temporary_(std::move(temporary)),
+        final_(std::move(final)),
+        name_(std::move(name)) {}
+  ~PosixWritableFile() override {
+    // Removed while still locked, so no other process can have taken the name over.
+    if (fd_ >= 0) {
+      unlinkat(folderFd_, temporary_.c_str(), 0);
+      ::close(fd_);
+    }
+    ::close(folderFd_);
+  }
   PosixWritableFile(const PosixWritableFile&) = delete;
   PosixWritableFile& operator=(const PosixWritableFile&) = delete;
 
-  bool write(const char* data, std::size_t size) override {
-    return fd_ >= 0 && writeAll(fd_, data, size);
+  Status write(std::string_view bytes) override {
+    const int error = fd_ >= 0 ? writeAll(fd_, bytes) : EBADF;
+    return error == 0 ? Status::ok() : errnoStatus("cannot write", name_, error);
   }
 
-  bool close() override {
-    if (fd_ < 0) return false;
-    // The descriptor is gone even when close reports an error, so it is never retried.
-    const bool closed = ::close(fd_) == 0;
+  Status commit() override {
+    if (fd_ < 0) return errnoStatus("cannot save", name_, EBADF);
+    // Renamed before the lock goes with the descriptor, so nobody reuses the name meanwhile.
+    if (renameat(folderFd_, temporary_.c_str(), folderFd_, final_.c_str()) != 0) {
+      return errnoStatus("cannot save", name_, errno);
+    }
+    const int closed = ::close(fd_);
     fd_ = -1;
-    return closed;
+    return closed == 0 ? Status::ok() : errnoStatus("cannot save", name_, errno);
   }
 
  private:
+  int folderFd_;
   int fd_;
+  std::string temporary_;
+  std::string final_;
+  ByteString name_;
+};
+
+class PosixFolder final : public Folder {
+ public:
+  PosixFolder(int fd, ByteString path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixFolder() override { ::close(fd_); }
+  PosixFolder(const PosixFolder&) = delete;
+  PosixFolder& operator=(const PosixFolder&) = delete;
+
+  const ByteString& path() const override { return path_; }
+
+  EntryInfo stat(const ByteString& name) override {
+    struct stat status {};
+    if (fstatat(fd_, native(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return {};
+    return entryInfoOf(status);
+  }
+
+  Status openFolder(const ByteString& name, std::unique_ptr<Folder>* folder) override {
+    const std::string nativeName = native(name);
+    if (mkdirat(fd_, nativeName.c_str(), 0777) != 0 && errno != EEXIST) {
+      return errnoStatus("cannot create the folder", name, errno);
+    }
+    const int fd = openat(fd_, nativeName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      // A link is refused as "not a directory"; say what is really in the way.
+      const int error = stat(name).kind == EntryKind::Link ? ELOOP : errno;
+      return errnoStatus("cannot open the folder", name, error);
+    }
+    *folder = std::make_unique<PosixFolder>(fd, path_ + "/" + name);
+    return Status::ok();
+  }
+
+  Status createFile(const ByteString& name, std::unique_ptr<WritableFile>* file) override {
+    const std::string final = native(name);
+    for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+      const std::string temporary = temporaryName(final, attempt);
+      int error = 0;
+      const int fd = openOwned(temporary, &error);
+      if (error != 0) return errnoStatus("cannot create a file for", name, error);
+      if (fd < 0) continue;  // in use by another process, or moved away meanwhile
+      const int folderFd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+      if (folderFd < 0) {
+        error = errno;
+        unlinkat(fd_, temporary.c_str(), 0);
+        ::close(fd);
+        return errnoStatus("cannot create a file for", name, error);
+      }
+      *file = std::make_unique<PosixWritableFile>(folderFd, fd, temporary, final, name);
+      return Status::ok();
+    }
+    return errnoStatus("cannot create a file for", name, EBUSY);
+  }
+
+ private:
+  static std::string native(const ByteString& name) { return cp932ToUtf8FileName(name); }
+
+  // Opens the temporary file `name`, locked for this process and emptied, never through a
+  // link or into anything but a plain file. -1 with no error when someone else holds it.
+  int openOwned(const std::string& name, int* error) {
+    // Non-blocking, so a FIFO planted under the name cannot hold the open.
+    const int fd =
+        openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      *error = errno;
+      return -1;
+    }
+    struct stat opened {
+    }, named{};
+    const bool owned = flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 &&
+                       fstatat(fd_, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    if (!owned) {
+      ::close(fd);
+      return -1;
+    }
+    if (!S_ISREG(opened.st_mode)) {
+      *error = EEXIST;
+    } else if (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, 0) != 0) {
+      *error = errno;
+    }
+    if (*error != 0) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
+  }
+
+  int fd_;
+  ByteString path_;
 };
 
 class PosixFileSystem final : public FileSystem {
  public:
+  Status currentDirectory(ByteString* path) override {
+    const std::string real = workingDirectory();
+    if (real.empty()) return errnoStatus("cannot read", "the working directory", errno);
+    *path = utf8ToCp932FileName(real);
+    return Status::ok();
+  }
+
   EntryInfo stat(const ByteString& path) override {
     struct stat status {};
     if (::stat(nativePath(path).c_str(), &status) != 0) return {};
-    if (S_ISDIR(status.st_mode)) return {EntryKind::Folder, 0};
-    return {EntryKind::File, static_cast<std::uint64_t>(status.st_size)};
+    return entryInfoOf(status);
   }
 
-  ByteString currentDirectory() override { return utf8ToCp932FileName(workingDirectory()); }
-
-  bool createFolder(const ByteString& path) override {
-    return ::mkdir(nativePath(path).c_str(), 0777) == 0;
+  Status createFolder(const ByteString& path) override {
+    if (::mkdir(nativePath(path).c_str(), 0777) == 0) return Status::ok();
+    return errnoStatus("cannot create the folder", path, errno);
   }
 
-  std::unique_ptr<WritableFile> createFile(const ByteString& path) override {
-    const int fd = ::open(nativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    return std::make_unique<PosixWritableFile>(fd);
+  Status openFolder(const ByteString& path, std::unique_ptr<Folder>* folder) override {
+    const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errnoStatus("cannot open the folder", path, errno);
+    *folder = std::make_unique<PosixFolder>(fd, path);
+    return Status::ok();
   }
 
-  bool rename(const ByteString& from, const ByteString& to) override {
-    return ::rename(nativePath(from).c_str(), nativePath(to).c_str()) == 0;
-  }
-
-  bool remove(const ByteString& path) override { return ::unlink(nativePath(path).c_str()) == 0; }
-
- private:
-  // The file system name of a path. A path below the current directory, as
-  // currentDirectory() spells it, is resolved against the real directory name: that name may
-  // hold characters whose code page 932 spelling ("%XX") does not map back to them.
-  static std::string nativePath(const ByteString& path) {
-    const std::string real = workingDirectory();
-    const ByteString spelled = utf8ToCp932FileName(real);
-    const std::string_view text = path.view();
-    const bool belowCurrent =
-        !real.empty() && text.starts_with(spelled.view()) &&
-        (text.size() == spelled.view().size() || text[spelled.view().size()] == '/');
-    if (!belowCurrent) return cp932ToUtf8FileName(path);
-    return real + cp932ToUtf8FileName(path.mid(spelled.length()));
+  Status checkLimits(const ByteString& path) override {
+    const std::string native = nativePath(path);
+    if (native.size() > kMaxPathBytes) return errnoStatus("cannot save", path, ENAMETOOLONG);
+    std::size_t start = 0;
+    for (std::size_t slash = native.find('/'); start <= native.size();
+         start = slash + 1, slash = native.find('/', start)) {
+      const std::size_t end = slash == std::string::npos ? native.size() : slash;
+      if (end - start > kMaxNameBytes) return errnoStatus("cannot save", path, ENAMETOOLONG);
+      if (slash == std::string::npos) break;
+    }
+    return Status::ok();
   }
 };
 

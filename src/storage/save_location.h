@@ -1,52 +1,48 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string_view>
+#include <memory>
 
-#include "platform/services.h"
+#include "platform/file_system.h"
+#include "platform/status.h"
 #include "storage/save_layout.h"
 #include "text/byte_string.h"
 
 namespace tarnwick {
 
-class FileSystem;
-
-// Ending of a file that is still being received beside its final path. No path that
-// SaveLocation hands out has a segment ending like this (it writes the dot as "%2E"),
-// so a partial file can never take the place of a saved one.
-inline constexpr std::string_view kPartialFileSuffix = ".twk-part";
+class Clock;
 
 struct SaveTarget {
-  ByteString path;               // absolute local path of the file
-  std::uint64_t storedSize = 0;  // size of the file already there; 0 when none or a folder
+  std::unique_ptr<Folder> folder;  // where the file goes
+  ByteString name;                 // its name in that folder
+  ByteString path;                 // absolute path, for messages
+  std::uint64_t storedSize = 0;    // size of the file already there; 0 when none or a folder
 };
 
-// Where one saved file goes, below the folder "download" in the current directory.
-// Lives for one save on the worker thread.
+// The path of a URL below the download folder (tree layout) or the day's folder (date
+// layout), as pathForUrl lays it out.
+ByteString relativeSavePath(const ByteString& url, SaveLayout layout);
+
+// Where one saved file goes, below the folder "download" in the current directory. Made for
+// each save, so a new day or a removed "download" folder is noticed. Worker thread only.
 class SaveLocation {
  public:
-  // Creates "download" and, in the date layout, the day's folder inside it when they are
-  // missing. A plain file in the place of either is fatal: a warning names it and the
-  // process ends with status 1. A folder that cannot be created is not reported; the
-  // file creation fails later.
-  SaveLocation(SaveLayout layout, const PlatformServices& services);
+  SaveLocation(SaveLayout layout, FileSystem& files, Clock& clock);
 
-  // The path for `url` (which begins with "http://"), creating the folders of the tree
-  // layout. Segments "." and ".." are written "%2E" and "%2E%2E" and NUL bytes "%00";
-  // nullopt when the path would still not name something below the base folder.
-  std::optional<SaveTarget> pathForUrl(const ByteString& url);
+  // Fills `target` for `url` (an "http://" or "https://" URL), creating "download", the
+  // day's folder and the tree layout's folders when they are missing. Every name stays below
+  // "download": segments "." and ".." are written "%2E" and "%2E%2E", NUL bytes "%00", and
+  // a "user:password@" never reaches the host folder. A path over the file system's limits
+  // fails before any folder is made. A plain file in the place of "download" or the day's
+  // folder is Status::fatal, its reason the message to show before the program ends.
+  Status pathForUrl(const ByteString& url, SaveTarget* target);
 
  private:
-  void ensureFolder(const ByteString& root, const ByteString& relativePath,
-                    const PlatformServices& services);
-  ByteString treeRelativePath(const ByteString& url);
-  static ByteString dateLayoutFileName(const ByteString& url);
+  Status openBase(const ByteString& root, std::unique_ptr<Folder>* base);
 
   FileSystem& files_;
   SaveLayout layout_;
   ByteString dateFolder_;
-  ByteString baseFolder_;  // absolute, ends in "/"
 };
 
 }  // namespace tarnwick

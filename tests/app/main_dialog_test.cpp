@@ -170,7 +170,6 @@ TEST_F(MainDialogTest, RunPressCrawlsAndListsTheDownloadsUntilStopped) {
   EXPECT_EQ(textOf(dialog, kRunButton), "停 止");
   ASSERT_TRUE(tickUntil(dialog, [&] { return downloading(dialog, "/big.png"); }));
   click(dialog, kRunButton);
-  click(dialog, kRunButton);  // a second press while stopping starts nothing
   dialog.tick();
   EXPECT_TRUE(dialog.runActive());
   EXPECT_EQ(textOf(dialog, kRunButton), "停 止");
@@ -189,26 +188,37 @@ TEST_F(MainDialogTest, RunPressCrawlsAndListsTheDownloadsUntilStopped) {
   for (const LoggedRequest& request : server_.requests()) EXPECT_NE(request.path, "/c.png");
 }
 
-TEST_F(MainDialogTest, EndingDuringADownloadAbortsItAndWaitsForTheWorker) {
+// Ending the program, or a second stop press, cuts a stalled download short at once.
+TEST_F(MainDialogTest, EndingOrStoppingTwiceDuringADownloadAbortsIt) {
   const std::string body(64 << 20, 'v');
   server_.serveFiles({{"/index.html", R"(<img src="big.png">)"}});
-  server_.setResponse("/big.png", ScriptedResponse::stalled(body, 1 << 20));
-  // Should aborting not work, the download is let go after half a minute, and noted.
-  std::promise<void> ended;
-  auto rescued = std::async(std::launch::async, [&, done = ended.get_future()] {
-    if (done.wait_for(std::chrono::seconds(30)) == std::future_status::ready) return false;
-    server_.setResponse("/big.png", ScriptedResponse::ok(body));
-    server_.releaseStalledResponses();
-    return true;
-  });
-  MainDialog dialog(services());
-  startCrawl(dialog);
-  ASSERT_TRUE(tickUntil(dialog, [&] { return downloading(dialog, "/big.png"); }));
-  pressKey(&dialog, Qt::Key_Escape);
-  EXPECT_FALSE(dialog.runActive());
-  EXPECT_FALSE(dialog.isVisible());
-  ended.set_value();
-  EXPECT_FALSE(rescued.get());
+  for (const bool ending : {true, false}) {
+    SCOPED_TRACE(ending ? "Escape" : "second stop press");
+    server_.setResponse("/big.png", ScriptedResponse::stalled(body, 1 << 20));
+    // Should aborting not work, the download is let go after half a minute, and noted.
+    std::promise<void> ended;
+    auto rescued = std::async(std::launch::async, [&, done = ended.get_future()] {
+      if (done.wait_for(std::chrono::seconds(30)) == std::future_status::ready) return false;
+      server_.setResponse("/big.png", ScriptedResponse::ok(body));
+      server_.releaseStalledResponses();
+      return true;
+    });
+    MainDialog dialog(services());
+    startCrawl(dialog);
+    ASSERT_TRUE(tickUntil(dialog, [&] { return downloading(dialog, "/big.png"); }));
+    if (ending) {
+      pressKey(&dialog, Qt::Key_Escape);
+      EXPECT_FALSE(dialog.isVisible());
+    } else {
+      click(dialog, kRunButton);
+      click(dialog, kRunButton);
+      EXPECT_TRUE(tickUntil(dialog, [&] { return !dialog.runActive(); }));
+      EXPECT_EQ(dialog.control<QListWidget>(kResultList)->count(), 0);
+    }
+    EXPECT_FALSE(dialog.runActive());
+    ended.set_value();
+    EXPECT_FALSE(rescued.get());
+  }
 }
 
 }  // namespace

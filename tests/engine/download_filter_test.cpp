@@ -45,16 +45,18 @@ TEST(DownloadFilterTest, ExtensionSelectionAndDepthDecideWhatEnters) {
       {"http://h/v.m1v", 0, "m1v", "2:5"},
       {"http://h/r.smil", 0, "smil", "2:6"},
       {"http://h/x.", 0, "", ""},
+      {"jump/http://x/y.html", 0, "html", ""},
   };
   for (const auto& [url, depth, extension, entered] : cases) {
     SCOPED_TRACE(url);
     EXPECT_EQ(extensionOf(ByteString(url)), ByteString(extension));
-    filter.classify(depth, ByteString(url), 5);
+    const auto referrer = std::make_shared<const ByteString>("http://h/");
+    filter.classify(depth, ByteString(url), 5, referrer);
     std::string posted;
     if (WorkMessage m; queue.take(m)) {
       const auto& entry = m.as<AddEntryPayload>();
-      EXPECT_EQ(std::tie(entry.url, entry.depth, entry.parent),
-                std::tuple(ByteString(url), depth, 5));
+      EXPECT_EQ(std::tie(entry.url, entry.depth, entry.parent, entry.referrer),
+                std::tuple(ByteString(url), depth, 5, referrer));
       posted = std::to_string(entry.flags) + ":" + std::to_string(entry.minSize - 100);
     }
     EXPECT_EQ(posted, entered);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "engine/ui_message_queue.h"
@@ -16,10 +15,13 @@ namespace {
 
 // A table with its two queues, driven by a script of steps: "+u" adds u, "*u" adds u
 // already done, "!u" adds u already failed, "S" starts, "Du" and "Fu" end u's fetch as
-// done or failed. Adds may name a parent id ("+u@2"); URLs starting with "i" are images
-// to save, the others pages to follow. An id is the URL's place in order of arrival.
+// done or failed. Adds may name a parent id ("+u@2"), whose URL is the referrer; URLs
+// starting with "i" are images to save, the others pages to follow. An id is the URL's
+// place in order of arrival.
 struct Probe {
-  explicit Probe(std::uint32_t capacity) : table(work, status, capacity) {}
+  explicit Probe(std::uint32_t capacity, std::uint32_t lookahead = 0,
+                 std::size_t bytes = UrlTable::kUrlBytesBudget)
+      : table(work, status, lookahead, capacity, bytes) {}
 
   void run(const std::string& script) {
     std::istringstream steps(script);
@@ -27,26 +29,30 @@ struct Probe {
       const std::size_t at = step.find('@');
       const std::string url = step.substr(1, at - 1);
       const std::int32_t parent = at == std::string::npos ? 0 : std::stoi(step.substr(at + 1));
-      const auto id =
-          static_cast<std::int32_t>(std::find(ids.begin(), ids.end(), url) - ids.begin());
+      const auto id = static_cast<std::int32_t>(std::ranges::find(ids, url) - ids.begin());
       const bool adds = step[0] == '+' || step[0] == '*' || step[0] == '!';
       if (adds && id == std::ssize(ids)) ids.push_back(url);
       const std::int32_t flags = step[0] == '!'  ? 0
                                  : url[0] == 'i' ? CrawlFlags::SaveIfAtLeast
                                                  : CrawlFlags::FollowLinks;
-      if (adds) table.add(1, ByteString(url), parent, flags, step[0] == '+' ? 0 : 1, 0);
+      if (adds) {
+        const auto referrer = std::make_shared<const ByteString>(ids.at(parent));
+        table.add(1, ByteString(url), parent, referrer, flags, step[0] == '+' ? 0 : 1, 0);
+      }
       if (step[0] == 'S') table.start();
       if (step[0] == 'D') table.markDone(id, ByteString(url));
       if (step[0] == 'F') table.markFailed(id);
     }
   }
-  // What the table posted since last asked: each FetchRequest as "id:url<referrer ", then
-  // "+" and the number of URLs added.
+  // What the table posted since last asked: each FetchRequest as "id:url<referrer ", each
+  // FetchAhead as "id~url ", then "+" and the number of URLs added.
   std::string posted() {
     std::string out;
     for (WorkMessage m; work.take(m);) {
       const auto& r = m.as<FetchRequestPayload>();
-      out += std::to_string(r.id) + ":" + r.url.str() + "<" + r.referrer.str() + " ";
+      const bool ahead = m.code == WorkCode::FetchAhead;
+      out += std::to_string(r.id) + (ahead ? "~" : ":") + r.url.str() +
+             (ahead ? "" : "<" + r.referrer.str()) + " ";
     }
     int added = 0;
     for (UiMessage m; status.pop(m);) added += m.code == UiCode::StatusUrlAdded;
@@ -60,7 +66,13 @@ struct Probe {
 };
 
 TEST(UrlTableTest, DuplicatesOrderOneFetchAtATimeAndAFullTable) {
-  const std::tuple<std::uint32_t, const char*, const char*> cases[] = {
+  const struct {
+    std::uint32_t capacity;
+    const char* script;
+    const char* posted;
+    std::uint32_t lookahead = 0;
+    std::size_t bytes = UrlTable::kUrlBytesBudget;
+  } cases[] = {
       {16, "+a +a S", "0:a<a +1"},
       {16, "+A +a S DA", "0:A<A 1:a<A +2"},
       {16, "*a +b *c +d S Db", "1:b<a 3:d<a +4"},
@@ -68,11 +80,21 @@ TEST(UrlTableTest, DuplicatesOrderOneFetchAtATimeAndAFullTable) {
       {16, "+a +b S", "0:a<a +2"},
       {16, "+a S Fa +a +b", "0:a<a 1:b<a +2"},
       {4, "+a +b +c +d +e +a S Da", "0:a<a 1:b<a +4"},  // nothing removable: e dropped
+      {16, "+aaaa +bbbb +cccc +dddd", "+3", 0, 3 * (4 + kUrlOverheadBytes)},
+      // Compaction keeps a finished page's finished links only when the page was linked
+      // twice, or stands in the newer half.
+      {4, "*p0 *i1 +i2 +i3 +i4 +i1", "+5"},
+      {4, "*p0 +p0 *i1 +i2 +i3 +i4", "+4"},
+      {4, "+a *p1 *i2@1 +b +i4", "+5"},
+      {4, "+a +b *p2 *i3@2 +i4", "+4"},
+      // Later entries are offered ahead, each once, up to the lookahead.
+      {16, "+a +b +c +d S Da", "0:a<a 1~b 2~c 1:b<a 3~d +4", 2},
+      {16, "S +a +b +c", "0:a<a 1~b +3", 1},
   };
-  for (const auto& [capacity, script, posted] : cases) {
-    Probe probe(capacity);
-    probe.run(script);
-    EXPECT_EQ(probe.posted(), posted) << script;
+  for (const auto& c : cases) {
+    Probe probe(c.capacity, c.lookahead, c.bytes);
+    probe.run(c.script);
+    EXPECT_EQ(probe.posted(), c.posted) << c.script;
   }
 }
 
@@ -82,10 +104,6 @@ TEST(UrlTableTest, CompactionKeepsTheOutstandingFetchAndReferrersOfRemovedPages)
   EXPECT_EQ(probe.posted(), "3:i3<p0 +8");
   probe.run("+i8@2");  // full: keeps p0, i3 and p7, then enters i8
   EXPECT_EQ(probe.table.size(), 4u);
-  // Long enough for no link of a removed page to be still on its way.
-  for (WorkMessage m; probe.work.takenCount() < 2 * WorkQueue::kCapacity; probe.work.take(m)) {
-    probe.work.post(WorkCode::QuitCrawl);
-  }
   probe.run("+i9 Di3 Dp7");
   EXPECT_EQ(probe.posted(), "7:p7<p2 8:i8<p2 +2");
   probe.run("+p0 +i1");  // p0 was kept, so it is a duplicate; i1 was removed

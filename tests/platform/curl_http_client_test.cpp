@@ -13,25 +13,35 @@ namespace {
 using namespace std::chrono_literals;
 using R = testing::ScriptedResponse;
 
-struct Fetched {
+// What a transfer delivered, up to its end or its failure.
+struct Fetched final : HttpReceiver {
+  bool onResponse(std::uint32_t code, std::optional<std::uint64_t> contentLength) override {
+    status = code;
+    length = contentLength;
+    return wantsBody;
+  }
+  bool onBody(std::string_view bytes) override {
+    body += bytes;
+    return true;
+  }
+  bool wantsBody = true;
   std::uint32_t status = 0;
   std::optional<std::uint64_t> length;
-  std::string body;   // what arrived, up to the error if any
-  std::string error;  // the HttpError's text
+  std::string body;
+  Status result;
 };
 
-// Fetches `url` in reads of three bytes, so that every body arrives in pieces.
-Fetched fetch(HttpClient& client, const std::string& url,
-              const ByteString& headers = "Referer: \n") {
+Fetched fetch(HttpClient& client, const std::string& url, const ByteString& headers = "Referer: \n",
+              const std::atomic<bool>* abort = nullptr, bool wantsBody = true) {
   Fetched fetched;
-  try {
-    auto response = client.openSession("TWK/1.1 ROBOT")->openUrl(ByteString(url), headers);
-    fetched.status = response->statusCode();
-    fetched.length = response->contentLength();
-    char buffer[3];
-    while (const auto n = response->read(buffer, sizeof buffer)) fetched.body.append(buffer, n);
-  } catch (const HttpError& error) {
-    fetched.error = error.what();
+  fetched.wantsBody = wantsBody;
+  const TransferId id = client.start({ByteString(url), "TWK/1.1 ROBOT", headers, abort}, fetched);
+  for (std::vector<EndedTransfer> ended; ended.empty();) {
+    ended = client.pump(1s);
+    if (!ended.empty()) {
+      EXPECT_EQ(ended.front().id, id);
+      fetched.result = ended.front().status;
+    }
   }
   return fetched;
 }
@@ -53,36 +63,54 @@ TEST_F(CurlHttpClientTest, ResponsesArriveAsServedOrFail) {
   for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 31 % 251);
   testing::TempDir temp;
   std::ofstream(temp.path() / "secret") << "local secret";
+  R drip = R::ok(std::string(2000, 'd'));
+  drip.dripInterval = 20ms;
+  R interim = R::rawReply("");
+  for (int i = 0; i < 100; ++i) *interim.raw += "HTTP/1.1 100 Continue\r\n\r\n";
+  interim.dripInterval = 20ms;
+  interim.dripBytes = 25;
   const struct {
     R response;       // served at "/case"
     std::string url;  // fetched instead of "/case" when set
     std::uint32_t status;
     std::optional<std::uint64_t> length;
     std::string body;
-    bool fails = false;
+    Status::Kind result = Status::Kind::Ok;
+    bool wantsBody = true;
   } cases[] = {
       {R::ok("hello"), "", 200, 5, "hello"},
-      {R::ok(""), "", 200, 0, ""},
+      {R::ok("unread"), "", 200, 6, "", Status::Kind::Ok, false},
       {R::withStatus(404, "gone"), "", 404, 4, "gone"},
       {R::ok("until close", testing::BodyFraming::CloseDelimited), "", 200, {}, "until close"},
       {R::ok(large), "", 200, large.size(), large},
       {{}, server_.url("/hop20"), 200, 12, "end of chain"},
-      {{}, server_.url("/hop21"), 0, {}, "", true},
-      {R::redirect("file://" + (temp.path() / "secret").string()), "", 0, {}, "", true},
-      {R::cutOff("0123456789", 4), "", 200, 10, "0123", true},
-      {R::stalled("0123456789", 4), "", 200, 10, "0123", true},
-      {R::rawReply("NONSENSE\r\n\r\n"), "", 0, {}, "", true},
-      {{}, testing::LoopbackHttpServer().url("/"), 0, {}, "", true},  // nobody listens there now
+      {{}, server_.url("/hop21"), 0, {}, "", Status::Kind::Network},
+      {R::redirect("file://" + (temp.path() / "secret").string()),
+       "",
+       0,
+       {},
+       "",
+       Status::Kind::Network},
+      {R::cutOff("0123456789", 4), "", 200, 10, "0123", Status::Kind::Network},
+      {R::stalled("0123456789", 4), "", 200, 10, "0123", Status::Kind::Network},
+      {drip, "", 200, 2000, "", Status::Kind::Network},
+      {interim, "", 0, {}, "", Status::Kind::Network},
+      {R::rawReply("NONSENSE\r\n\r\n"), "", 0, {}, "", Status::Kind::Network},
+      {{}, testing::LoopbackHttpServer().url("/"), 0, {}, "", Status::Kind::Network},
   };
-  auto client = makeCurlHttpClient({.connectTimeout = 2s, .stallTimeout = 500ms});
+  auto client = makeCurlHttpClient({.connectTimeout = 2s, .dripWindow = 300ms});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url + c.response.body.substr(0, 20));
     server_.setResponse("/case", c.response);
-    const Fetched fetched = fetch(*client, c.url.empty() ? server_.url("/case") : c.url);
+    const Fetched fetched = fetch(*client, c.url.empty() ? server_.url("/case") : c.url,
+                                  "Referer: \n", nullptr, c.wantsBody);
     EXPECT_EQ(fetched.status, c.status);
     EXPECT_EQ(fetched.length, c.length);
-    EXPECT_EQ(fetched.body, c.body);
-    EXPECT_EQ(fetched.error.empty(), !c.fails) << fetched.error;
+    // A drip is cut within its window, after the few bytes that arrived meanwhile.
+    const bool drips = c.response.dripInterval.count() > 0;
+    EXPECT_EQ(fetched.body, drips ? c.response.body.substr(0, fetched.body.size()) : c.body);
+    EXPECT_LT(fetched.body.size(), drips ? 100u : c.body.size() + 1);
+    EXPECT_EQ(fetched.result.kind(), c.result) << fetched.result.reason();
   }
 }
 
@@ -104,21 +132,20 @@ TEST_F(CurlHttpClientTest, AgentAndHeaderTextReachEveryHop) {
   }
 }
 
-// With the flag ignored, the read would end only when the server drops the stall, as a
-// cut body; once set, the flag also refuses the next transfer.
-TEST_F(CurlHttpClientTest, AbortFlagEndsABlockedRead) {
+// With the flag ignored, the transfer would end only when the server drops the stall.
+TEST_F(CurlHttpClientTest, AbortFlagEndsABlockedTransfer) {
   server_.setResponse("/slow", R::stalled("0123456789", 2));
   std::atomic<bool> abort = false;
-  auto client = makeCurlHttpClient({.stallTimeout = 1h, .abort = &abort});
+  auto client = makeCurlHttpClient({.dripWindow = 1h});
   std::thread stopper([&] {
     std::this_thread::sleep_for(200ms);
     abort = true;
   });
-  const Fetched fetched = fetch(*client, server_.url("/slow"));
+  const Fetched fetched = fetch(*client, server_.url("/slow"), "", &abort);
   stopper.join();
   EXPECT_EQ(fetched.body, "01");
-  EXPECT_NE(fetched.error.find("aborted"), std::string::npos) << fetched.error;
-  EXPECT_FALSE(fetch(*client, server_.url("/slow")).error.empty());
+  EXPECT_EQ(fetched.result.kind(), Status::Kind::Aborted);
+  EXPECT_EQ(fetch(*client, server_.url("/slow"), "", &abort).result.kind(), Status::Kind::Aborted);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
 
 #include "platform/file_system.h"
 #include "support/temp_dir.h"
@@ -10,49 +13,107 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool writeFile(FileSystem& files, const ByteString& path, std::string_view content) {
-  auto file = files.createFile(path);
-  return file != nullptr && file->write(content.data(), content.size()) && file->close();
+std::string contentOf(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // Works in a folder whose name has a code page 932 form ("日本") and a character without
 // one ("€"), which the current directory spells as its UTF-8 bytes escaped.
-TEST(PosixFileSystemTest, EntriesFollowTheOperations) {
-  testing::TempDir temp;
-  const fs::path real = temp.path() / "日本€";
-  fs::create_directory(real);
-  testing::ScopedCurrentDirectory inTemp(real);
-  auto files = makePosixFileSystem();
-  const ByteString current = files->currentDirectory();
-  EXPECT_EQ(current.str(),
-            fs::current_path().parent_path().string() + "/\x93\xfa\x96\x7b%E2%82%AC");
-  ASSERT_TRUE(files->createFolder(current + "/dir"));
-  EXPECT_FALSE(files->createFolder("dir"));
-  ASSERT_TRUE(writeFile(*files, "dir/\x93\xfa.bin", std::string_view("a\0b", 3)));
-  EXPECT_EQ(fs::file_size(real / "dir" / "日.bin"), 3u);
-  ASSERT_TRUE(writeFile(*files, "dir/old.bin", "longer content"));
-  EXPECT_TRUE(files->rename("dir/\x93\xfa.bin", "dir/old.bin"));
-  EXPECT_FALSE(files->rename("dir/missing", "dir/other"));
-  ASSERT_TRUE(writeFile(*files, "dir/gone.bin", "x"));
-  EXPECT_TRUE(files->remove("dir/gone.bin"));
-  EXPECT_FALSE(files->remove("dir/gone.bin"));
-  EXPECT_EQ(files->createFile("no such dir/f"), nullptr);
-  auto full = files->createFile("/dev/full");
-  ASSERT_NE(full, nullptr);
-  EXPECT_FALSE(full->write("data", 4));
-
-  const std::tuple<ByteString, EntryKind, std::uint64_t> cases[] = {
-      {current, EntryKind::Folder, 0},
-      {"dir/old.bin", EntryKind::File, 3},
-      {current + "/dir/old.bin", EntryKind::File, 3},
-      {"dir/\x93\xfa.bin", EntryKind::Missing, 0},
-      {"dir/gone.bin", EntryKind::Missing, 0},
-      {"dir/old.bin/x", EntryKind::Missing, 0},
-  };
-  for (const auto& [path, kind, size] : cases) {
-    EXPECT_EQ(files->stat(path).kind, kind) << path.str();
-    EXPECT_EQ(files->stat(path).size, size) << path.str();
+class PosixFileSystemTest : public ::testing::Test {
+ protected:
+  PosixFileSystemTest() {
+    fs::create_directory(real_);
+    fs::current_path(real_);
+    EXPECT_TRUE(files_->currentDirectory(&current_).isOk());
+    EXPECT_TRUE(files_->openFolder(current_, &folder_).isOk());
   }
+  testing::TempDir temp_;
+  const fs::path real_ = temp_.path() / "日本€";
+  testing::ScopedCurrentDirectory inTemp_{temp_.path()};
+  std::unique_ptr<FileSystem> files_ = makePosixFileSystem();
+  ByteString current_;
+  std::unique_ptr<Folder> folder_;
+};
+
+TEST_F(PosixFileSystemTest, FoldersAreOpenedWithoutFollowingLinks) {
+  EXPECT_EQ(current_.str(), temp_.path().string() + "/\x93\xfa\x96\x7b%E2%82%AC");
+  fs::create_directory(real_ / "dir");
+  std::ofstream(real_ / "dir" / "f") << "abc";
+  fs::create_directory_symlink(real_ / "dir", real_ / "link");
+  const std::tuple<ByteString, EntryKind, std::uint64_t, bool> cases[] = {
+      {"dir", EntryKind::Folder, 0, true},   {"\x93\xfa", EntryKind::Missing, 0, true},
+      {"link", EntryKind::Link, 0, false},   {"dir/f", EntryKind::File, 3, false},
+      {"gone", EntryKind::Missing, 0, true},
+  };
+  for (const auto& [name, kind, size, opens] : cases) {
+    SCOPED_TRACE(name.str());
+    EXPECT_EQ(folder_->stat(name).kind, kind);
+    EXPECT_EQ(folder_->stat(name).size, size);
+    std::unique_ptr<Folder> child;
+    const Status status = folder_->openFolder(name, &child);
+    EXPECT_EQ(status.isOk(), opens) << status.reason();
+    if (opens) {
+      EXPECT_EQ(child->path(), current_ + "/" + name);
+    }
+  }
+  EXPECT_TRUE(fs::is_directory(real_ / "日"));
+  EXPECT_EQ(files_->stat(current_ + "/link").kind, EntryKind::Folder);  // a path follows links
+  std::unique_ptr<Folder> linked;
+  EXPECT_TRUE(files_->openFolder(current_ + "/link", &linked).isOk());
+  EXPECT_NE(folder_->openFolder("link", &linked).reason().find("symbolic link"), std::string::npos);
+
+  std::string kanji85, folders;  // 170 bytes here, 255 on disk; folders of 9 letters
+  for (int i = 0; i < 85; ++i) kanji85 += "\x93\xfa";
+  for (int i = 0; i < 409; ++i) folders += "/ffffffff" + std::to_string(i % 10);
+  const std::pair<ByteString, bool> limits[] = {
+      {current_ + "/" + ByteString(std::string(255, 'n')), true},
+      {current_ + "/" + ByteString(std::string(256, 'n')), false},
+      {current_ + "/" + ByteString(kanji85), true},
+      {current_ + "/" + ByteString(kanji85 + "\x93\xfa"), false},
+      {ByteString(folders + "/xxxx"), true},  // 4,095 bytes
+      {ByteString(folders + "/xxxxx"), false},
+  };
+  for (const auto& [path, fits] : limits) {
+    EXPECT_EQ(files_->checkLimits(path).isOk(), fits) << path.length();
+  }
+  fs::remove_all(real_);  // the working directory is gone now
+  ByteString none;
+  EXPECT_FALSE(files_->currentDirectory(&none).isOk());
+}
+
+TEST_F(PosixFileSystemTest, FilesAppearWholeUnderTheirNameOrNotAtAll) {
+  std::ofstream(real_ / "old") << "old copy";
+  std::ofstream(real_ / "stale.twk-part") << "left by a killed run";
+  fs::create_symlink("/etc/hostname", real_ / "trap.twk-part");
+  const auto write = [&](const ByteString& name, std::string_view text, bool commit) {
+    std::unique_ptr<WritableFile> file;
+    Status status = folder_->createFile(name, &file);
+    if (status.isOk()) status = file->write(text);
+    if (status.isOk() && commit) status = file->commit();
+    return status;
+  };
+  EXPECT_TRUE(write("old", "not kept", false).isOk());
+  EXPECT_EQ(contentOf(real_ / "old"), "old copy");
+  EXPECT_TRUE(write("old", std::string("a\0b", 3), true).isOk());
+  EXPECT_EQ(contentOf(real_ / "old"), std::string("a\0b", 3));
+  EXPECT_TRUE(write("stale", "new", true).isOk());
+  EXPECT_EQ(contentOf(real_ / "stale"), "new");
+  EXPECT_NE(write("trap", "x", true).reason().find("symbolic link"), std::string::npos);
+  EXPECT_TRUE(fs::is_symlink(real_ / "trap.twk-part"));
+
+  // Two saves of one name at once each get their own temporary file.
+  std::unique_ptr<WritableFile> first, second;
+  ASSERT_TRUE(folder_->createFile("same", &first).isOk());
+  ASSERT_TRUE(folder_->createFile("same", &second).isOk());
+  EXPECT_TRUE(first->write("first").isOk() && second->write("second").isOk());
+  EXPECT_TRUE(second->commit().isOk());
+  EXPECT_TRUE(first->commit().isOk());
+  EXPECT_EQ(contentOf(real_ / "same"), "first");
+
+  std::set<std::string> left;
+  for (const auto& entry : fs::directory_iterator(real_)) left.insert(entry.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{"old", "stale", "same", "trap.twk-part"}));
 }
 
 }  // namespace

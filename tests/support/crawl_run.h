@@ -9,18 +9,16 @@
 namespace tarnwick::testing {
 
 // A status code as one letter: Searching, Examining, url Added, downLoading, Downloaded,
-// Finished.
+// Finished, failed (X).
 char statusLetter(UiCode code);
 
 // A job for `startUrl` that saves the given categories at any size.
 CrawlJob crawlJob(const std::string& startUrl, std::uint8_t depth,
-                  const std::vector<std::int32_t>& saveCategories, UiMessageQueue& control,
-                  UiMessageQueue& status, SaveLayout layout = SaveLayout::Tree);
+                  const std::vector<std::int32_t>& saveCategories,
+                  SaveLayout layout = SaveLayout::Tree);
 
-// Runs CrawlWorker on its own thread, as the window does: sends ControlStart and returns
-// every status message up to StatusFinished. Should the crawl not end by itself within
-// three minutes, sends ControlStop and sets `*stopSent`.
-std::vector<UiMessage> runCrawl(const CrawlJob& job, CrawlComponentFactory& components,
-                                bool* stopSent = nullptr);
+// Runs the job in a crawl session as a front end does and returns every status message,
+// StatusFinished last.
+std::vector<UiMessage> runCrawl(CrawlJob job, CrawlComponentFactory& components);
 
 }  // namespace tarnwick::testing

@@ -2,16 +2,27 @@
 
 namespace tarnwick::testing {
 
-class FaultInjectingFileSystem::File final : public WritableFile {
+std::chrono::steady_clock::time_point FakeClock::now() {
+  std::chrono::steady_clock::time_point time;
+  for (const auto pause : pauses_.items()) time += pause;
+  return time;
+}
+
+void FakeClock::pause(std::chrono::steady_clock::duration duration) {
+  pauses_.add(std::chrono::duration_cast<std::chrono::milliseconds>(duration));
+}
+
+class FaultInjectingFileSystem::FaultyFile final : public WritableFile {
  public:
-  File(FaultInjectingFileSystem& owner, std::unique_ptr<WritableFile> real)
+  FaultyFile(FaultInjectingFileSystem& owner, std::unique_ptr<WritableFile> real)
       : owner_(owner), real_(std::move(real)) {}
-  bool write(const char* data, std::size_t size) override {
-    return !owner_.takeFault(FileFault::Write) && real_->write(data, size);
+  Status write(std::string_view bytes) override {
+    const Status fault = owner_.takeFault(FileFault::Write);
+    return fault.isOk() ? real_->write(bytes) : fault;
   }
-  bool close() override {
-    const bool closed = real_->close();  // the file is closed even when the fault fires
-    return !owner_.takeFault(FileFault::Close) && closed;
+  Status commit() override {
+    const Status fault = owner_.takeFault(FileFault::Commit);
+    return fault.isOk() ? real_->commit() : fault;
   }
 
  private:
@@ -19,10 +30,43 @@ class FaultInjectingFileSystem::File final : public WritableFile {
   std::unique_ptr<WritableFile> real_;
 };
 
-std::unique_ptr<WritableFile> FaultInjectingFileSystem::createFile(const ByteString& path) {
-  if (takeFault(FileFault::CreateFile)) return nullptr;
-  std::unique_ptr<WritableFile> real = real_->createFile(path);
-  return real ? std::make_unique<File>(*this, std::move(real)) : nullptr;
+class FaultInjectingFileSystem::FaultyFolder final : public Folder {
+ public:
+  FaultyFolder(FaultInjectingFileSystem& owner, std::unique_ptr<Folder> real)
+      : owner_(owner), real_(std::move(real)) {}
+  const ByteString& path() const override { return real_->path(); }
+  EntryInfo stat(const ByteString& name) override { return real_->stat(name); }
+  Status openFolder(const ByteString& name, std::unique_ptr<Folder>* folder) override {
+    std::unique_ptr<Folder> child;
+    Status status = real_->openFolder(name, &child);
+    if (status.isOk()) *folder = std::make_unique<FaultyFolder>(owner_, std::move(child));
+    return status;
+  }
+  Status createFile(const ByteString& name, std::unique_ptr<WritableFile>* file) override {
+    std::unique_ptr<WritableFile> real;
+    Status status = owner_.takeFault(FileFault::CreateFile);
+    if (status.isOk()) status = real_->createFile(name, &real);
+    if (status.isOk()) *file = std::make_unique<FaultyFile>(owner_, std::move(real));
+    return status;
+  }
+
+ private:
+  FaultInjectingFileSystem& owner_;
+  std::unique_ptr<Folder> real_;
+};
+
+Status FaultInjectingFileSystem::openFolder(const ByteString& path,
+                                            std::unique_ptr<Folder>* folder) {
+  std::unique_ptr<Folder> real;
+  Status status = real_->openFolder(path, &real);
+  if (status.isOk()) *folder = std::make_unique<FaultyFolder>(*this, std::move(real));
+  return status;
+}
+
+Status FaultInjectingFileSystem::takeFault(FileFault kind) {
+  if (fault_ != kind) return Status::ok();
+  fault_ = FileFault::None;
+  return Status::local("No space left on device");
 }
 
 }  // namespace tarnwick::testing

@@ -32,13 +32,14 @@ class SharedLog {
   std::vector<T> items_;
 };
 
-// A clock stuck on one day whose pauses return at once and are only recorded, so a
-// test can count them. Safe from any thread.
+// A clock stuck on one day whose pauses return at once: they are recorded, and move its
+// steady time on. Safe from any thread.
 class FakeClock final : public Clock {
  public:
   explicit FakeClock(ByteString todayYmd = "20050314") : today_(std::move(todayYmd)) {}
   ByteString todayYmd() override { return today_; }
-  void pause(std::chrono::milliseconds duration) override { pauses_.add(duration); }
+  std::chrono::steady_clock::time_point now() override;
+  void pause(std::chrono::steady_clock::duration duration) override;
   std::vector<std::chrono::milliseconds> pauses() const { return pauses_.items(); }
 
  private:
@@ -67,31 +68,24 @@ class ThrowingProcessExit final : public ProcessExit {
   [[noreturn]] void exitProcess(int status) override { throw ProcessExitCalled{status}; }
 };
 
-enum class FileFault { None, CreateFile, Write, Close };
+enum class FileFault { None, CreateFile, Write, Commit };
 
-// The real POSIX file system, except that the next call of the armed kind fails:
-// createFile returns nullptr without touching the disk, write returns false without
-// writing, close closes the file and returns false. The fault clears once it fired.
+// The real POSIX file system, except that the next call of the armed kind fails as on a
+// full disk, without touching the file. The fault clears once it fired.
 class FaultInjectingFileSystem final : public FileSystem {
  public:
   void failNext(FileFault fault) { fault_ = fault; }
 
+  Status currentDirectory(ByteString* path) override { return real_->currentDirectory(path); }
   EntryInfo stat(const ByteString& path) override { return real_->stat(path); }
-  ByteString currentDirectory() override { return real_->currentDirectory(); }
-  bool createFolder(const ByteString& path) override { return real_->createFolder(path); }
-  std::unique_ptr<WritableFile> createFile(const ByteString& path) override;
-  bool rename(const ByteString& from, const ByteString& to) override {
-    return real_->rename(from, to);
-  }
-  bool remove(const ByteString& path) override { return real_->remove(path); }
+  Status createFolder(const ByteString& path) override { return real_->createFolder(path); }
+  Status openFolder(const ByteString& path, std::unique_ptr<Folder>* folder) override;
+  Status checkLimits(const ByteString& path) override { return real_->checkLimits(path); }
 
  private:
-  class File;
-  bool takeFault(FileFault kind) {
-    if (fault_ != kind) return false;
-    fault_ = FileFault::None;
-    return true;
-  }
+  class FaultyFolder;
+  class FaultyFile;
+  Status takeFault(FileFault kind);
 
   std::unique_ptr<FileSystem> real_ = makePosixFileSystem();
   FileFault fault_ = FileFault::None;

@@ -46,6 +46,22 @@ bool sendAll(int socket, std::string_view data, int wakeEvent) {
   return true;
 }
 
+// Waits `duration`; false when the server shuts down meanwhile.
+bool pause(std::chrono::milliseconds duration, int wakeEvent) {
+  pollfd wake = {wakeEvent, POLLIN, 0};
+  return duration.count() == 0 || poll(&wake, 1, static_cast<int>(duration.count())) == 0;
+}
+
+bool drip(int socket, std::string_view data, const ScriptedResponse& response, int wakeEvent) {
+  for (; !data.empty(); data.remove_prefix(std::min(response.dripBytes, data.size()))) {
+    if (!sendAll(socket, data.substr(0, response.dripBytes), wakeEvent) ||
+        !pause(response.dripInterval, wakeEvent)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Reads up to the blank line that ends the request head; empty when the client gave up.
 std::string receiveRequestHead(int socket, int wakeEvent) {
   std::string head;
@@ -217,7 +233,12 @@ void LoopbackHttpServer::serve(int socket) {
     log_.push_back(request);
   }
   const ScriptedResponse response = responseFor(request.path);
-  if (response.raw) {
+  if (!pause(response.delay, wakeEvent_)) return;
+  if (response.dripInterval.count() > 0) {
+    if (response.raw || sendAll(socket, responseHead(response), wakeEvent_)) {
+      drip(socket, response.raw.value_or(response.body), response, wakeEvent_);
+    }
+  } else if (response.raw) {
     sendAll(socket, *response.raw, wakeEvent_);
   } else if (sendAll(socket, responseHead(response), wakeEvent_) &&
              sendBody(socket, response, wakeEvent_)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,10 @@ struct ScriptedResponse {
   // The body is `body` repeated up to this many bytes, made while it is sent, so a huge
   // body costs the server no memory.
   std::optional<std::uint64_t> repeatedLength{};
+  std::chrono::milliseconds delay{0};  // waited before anything is sent
+  // When set, the body (or `raw`) goes out `dripBytes` at a time, this long apart.
+  std::chrono::milliseconds dripInterval{0};
+  std::size_t dripBytes = 1;
 
   static ScriptedResponse ok(std::string body, BodyFraming framing = BodyFraming::ContentLength);
   static ScriptedResponse withStatus(int status, std::string body = {});

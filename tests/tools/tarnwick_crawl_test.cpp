@@ -19,6 +19,8 @@ extern char** environ;
 namespace tarnwick {
 namespace {
 
+using namespace std::chrono_literals;
+
 std::string readFile(const char* path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -37,14 +39,31 @@ pid_t startCrawl(std::vector<std::string> args) {
   return pid;
 }
 
-TEST(TarnwickCrawlTest, ExitStatusAndStandardOutput) {
+// The exit status, or -1 when the program has not ended within half a minute (it is
+// killed then).
+int exitStatusOf(pid_t pid) {
+  int status = 0;
+  for (int i = 0; i < 3000 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  if (waitpid(pid, &status, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
   testing::TempDir dir;
   testing::ScopedCurrentDirectory inDir(dir.path());
   testing::LoopbackHttpServer server;
-  server.serveFiles({{"/index.html", R"(<img src="a.gif"><img src="b.png">)"},
+  server.serveFiles({{"/index.html", R"(<img src="a.gif"><img src="b.png"><img src="no.gif">)"},
                      {"/a.gif", "aaa"},
                      {"/b.png", "bb"},
-                     {"/stall.html", R"(<img src="stall.gif"><img src="after.gif">)"}});
+                     {"/stall.html", R"(<img src="stall.gif"><img src="after.gif">)"},
+                     {"/blocked.html", R"(<img src="blocked/x.gif"><img src="a.gif">)"},
+                     {"/blocked/x.gif", "x"}});
   server.setResponse("/stall.gif", testing::ScriptedResponse::stalled("stalled", 3));
   const auto requested = [&](const std::string& path) {
     const auto log = server.requests();
@@ -56,29 +75,41 @@ TEST(TarnwickCrawlTest, ExitStatusAndStandardOutput) {
       site + "a.gif\t" + saved + "a.gif\n" + site + "b.png\t" + saved + "b.png\n";
   const struct {
     std::vector<std::string> args;
-    int status;  // 1: "download" is a plain file; 130: Ctrl-C twice during a stalled transfer
+    // 1: "download" is a plain file; 3: a file could not be saved; 130: Ctrl-C twice during
+    // a stalled transfer
+    int status;
     std::string stdoutText, stderrHas;
   } cases[] = {
-      {{"--img", index}, 0, lines, "1 pages searched, 2 files saved, 5 bytes"},
+      {{"--img", index},
+       0,
+       lines,
+       "no.gif: HTTP status 404\n巡回ダウンロード終了\n1 pages searched, 2 files saved, 5 bytes, 1 "
+       "failed"},
       {{"--depth"}, 2, "", "--depth needs a value"},
       {{"--img", index}, 1, "", "downloadファイルが存在しています。\n"},
-      {{"--img", site + "stall.html"}, 130, "", ""},
+      {{"--img", site + "blocked.html"},
+       3,
+       site + "a.gif\t" + saved + "a.gif\n",
+       "blocked/x.gif: cannot open the folder 'blocked': Not a directory\n"},
+      {{"--img", site + "stall.html"}, 130, "", "stall.gif: transfer aborted\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     std::filesystem::remove_all("download");
     if (c.status == 1) std::ofstream("download") << "in the way";
+    if (c.status == 3) {
+      std::filesystem::create_directories(saved);
+      std::ofstream(saved + "blocked") << "in the way";
+    }
     const pid_t crawl = startCrawl(c.args);
     for (int i = 0; c.status == 130 && i < 1500 && !requested("/stall.gif"); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      std::this_thread::sleep_for(20ms);
     }
     for (int press = 0; c.status == 130 && press < 2; ++press) {
       kill(crawl, SIGINT);
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let each press be seen
+      std::this_thread::sleep_for(200ms);  // let each press be seen
     }
-    int status = 0;
-    EXPECT_EQ(waitpid(crawl, &status, 0), crawl);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.status);
+    EXPECT_EQ(exitStatusOf(crawl), c.status);
     EXPECT_EQ(readFile("out.txt"), c.stdoutText);
     EXPECT_NE(readFile("err.txt").find(c.stderrHas), std::string::npos) << readFile("err.txt");
   }
