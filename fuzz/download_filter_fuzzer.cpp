@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     filter.setCategory(static_cast<std::uint32_t>(category), thresholdOf(category),
                        CrawlFlags::SaveIfAtLeast, (enabledMask >> category) & 1);
   }
-  filter.classify(depth, url, 7);
+  filter.classify(depth, url, 7, nullptr);
 
   const std::optional<FileCategory> category = categoryOfExtension(asciiLower(extension));
   const auto slot = category ? static_cast<std::size_t>(*category) : 0;

@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const ExpectedLink& link : expected) {
     WorkMessage message;
     queue.take(message);
-    require(message.code == WorkCode::LinkFound, "posted something other than WorkCode::LinkFound");
+    require(message.code == WorkCode::LinkFound, "posted something other than LinkFound");
     const auto& found = message.as<LinkFoundPayload>();
     require(found.parent == kPageId, "parent is not the page's id");
     require(found.depth == link.depth, "depth of a posted link");

@@ -18,6 +18,7 @@ constexpr std::uint32_t kDefaultImageKilobytes = 64;
 // From here on, kilobytes times 1024 no longer fit the engine's 32-bit thresholds.
 constexpr std::uint64_t kKilobyteLimit = std::uint64_t{CrawlJob::kLargestThresholdKb} + 1;
 constexpr std::uint64_t kDepthLimit = std::uint64_t{1} << 32;
+constexpr std::uint64_t kMostConnections = 16;
 
 struct Option {
   std::string_view name;
@@ -77,7 +78,7 @@ CrawlCommand parseCrawlCommand(const std::vector<std::string_view>& args) {
     const Option option = splitOption(arg);
     if (option.name == "help" && !option.value) return {CrawlAction::ShowHelp, {}};
     if (option.name == "version" && !option.value) return {CrawlAction::ShowVersion, {}};
-    if (option.name == "depth" || option.name == "layout") {
+    if (option.name == "depth" || option.name == "layout" || option.name == "connections") {
       std::string_view value;
       if (option.value) {
         value = *option.value;
@@ -88,6 +89,10 @@ CrawlCommand parseCrawlCommand(const std::vector<std::string_view>& args) {
       }
       if (option.name == "depth") {
         depth = parseNumber(value, option.name, kDepthLimit);
+      } else if (option.name == "connections") {
+        command.job.connections =
+            static_cast<std::uint32_t>(parseNumber(value, option.name, kMostConnections + 1));
+        if (command.job.connections == 0) throw UsageError("--connections must be at least 1");
       } else {
         command.job.saveLayout = parseLayout(value);
       }
@@ -112,7 +117,8 @@ CrawlCommand parseCrawlCommand(const std::vector<std::string_view>& args) {
 }
 
 std::string crawlUsage() {
-  return "usage: tarnwick-crawl [--depth N] [--layout tree|date] [--html[=KB]] [--txt[=KB]]\n"
+  return "usage: tarnwick-crawl [--depth N] [--layout tree|date] [--connections N]\n"
+         "                      [--html[=KB]] [--txt[=KB]]\n"
          "                      [--img[=KB]] [--midi[=KB]] [--audio[=KB]] [--video[=KB]]\n"
          "                      [--realone[=KB]] [--zip[=KB]] URL\n"
          "\n"
@@ -124,6 +130,8 @@ std::string crawlUsage() {
          "\n"
          "  --layout tree   mirror host and directories below download (default)\n"
          "  --layout date   one folder per day below download\n"
+         "  --connections N fetch up to N URLs at once (1 to 16, default 1); the output\n"
+         "                  is the same as with one\n"
          "  --help, --version\n";
 }
 

@@ -9,8 +9,9 @@ namespace {
 std::string describe(const std::vector<std::string_view>& args) try {
   const auto [action, job] = parseCrawlCommand(args);
   if (action != CrawlAction::Crawl) return action == CrawlAction::ShowHelp ? "help" : "version";
-  std::string text =
-      std::to_string(job.maxDepth) + (job.saveLayout == SaveLayout::Date ? " date" : " tree");
+  std::string text = std::to_string(job.maxDepth) +
+                     (job.saveLayout == SaveLayout::Date ? " date" : " tree") +
+                     (job.connections != 1 ? " x" + std::to_string(job.connections) : "");
   for (std::uint32_t i = 0; i < job.rowCount; ++i) {
     text += (job.rowFlags[i] == CrawlFlags::SaveIfAtLeast ? " " : " bad-flags ") +
             std::to_string(job.rowCategory[i]) + ":" + std::to_string(job.rowMinSize[i]);
@@ -25,6 +26,9 @@ TEST(CrawlCommandLineTest, FillsTheJobLikeTheFormOrRefuses) {
       {{"http://h/"}, "4 tree 2:65536 http://h/"},
       {{"--depth", "260", "--layout", "date", "http://h/"}, "4 date 2:65536 http://h/"},
       {{"--depth=256", "--layout=tree", "http://h/"}, "0 tree 2:65536 http://h/"},
+      {{"--connections", "16", "http://h/"}, "4 tree x16 2:65536 http://h/"},
+      {{"--connections=17", "http://h/"}, "usage"},
+      {{"--connections=0", "http://h/"}, "usage"},
       {{"--zip=3", "--realone=6", "--txt=1", "--video=5", "--html", "--midi", "--audio=4",
         "http://h/"},
        "4 tree 0:0 1:1024 3:0 4:4096 5:5120 6:6144 7:3072 http://h/"},
