@@ -160,7 +160,10 @@ bool EntryFetch::onResponse(std::uint32_t status, std::optional<std::uint64_t> c
     decide(AttemptEnd::Failed, Status::refused("HTTP status " + std::to_string(status)));
     return false;
   }
-  return phase_ == Phase::Page || prepareFile(contentLength);
+  if (phase_ == Phase::File) return prepareFile(contentLength);
+  // Grown by doubling, the text could take twice the room it needs.
+  if (contentLength) pageText_.reserve(std::min<std::uint64_t>(*contentLength, kMaxPageText));
+  return true;
 }
 
 // Settles whether the body is wanted, and opens the temporary file when it is.

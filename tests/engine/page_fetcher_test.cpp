@@ -14,7 +14,6 @@
 #include "platform/http_client.h"
 #include "support/crawl_run.h"
 #include "support/fake_platform.h"
-#include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
 
 namespace tarnwick {
@@ -22,7 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::FileFault;
-using R = testing::ScriptedResponse;
 
 // One attempt's response. AtRead breaks the connection and AbortAfter raises the abort flag
 // once `failAfter` body bytes are served; Newlines serves line feeds without end.
@@ -241,46 +239,6 @@ TEST(PageFetcherTest, DownloadsAndFailuresWaitForRoomInAFullStatusQueue) {
   }
   reader.join();
   EXPECT_EQ(told, "DX");
-}
-
-// Over the real curl client, where it matters: what the server sees of a request, a body
-// that is never read, a cut body beside an old copy, a redirect, a password.
-TEST(PageFetcherTest, FetchesFromALoopbackServerOverCurl) {
-  testing::TempDir temp;
-  testing::ScopedCurrentDirectory inTemp(temp.path());
-  const struct {
-    std::vector<R> responses;  // served in turn, the last one repeats
-    std::uint32_t minSize;
-    const char* posted;  // the messages from the last status on
-    std::size_t requests;
-    std::uintmax_t saved;  // "stored" (6 bytes) is there beforehand
-  } cases[] = {
-      {{R::ok(k150000)}, 200000, "E / done", 1, 6},
-      {{R::cutOff(k150000, 70000)}, 0, "X / failed wait100 wait100 wait100", 3, 6},
-      {{R::redirect("/g.bin"), R::ok(kTen)}, 0, "D10 / done", 2, 10},
-  };
-  const auto curl = makeCurlHttpClient({.connectTimeout = std::chrono::milliseconds(2000)});
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.posted);
-    testing::LoopbackHttpServer server;
-    const std::string folder = "download/127.0.0.1:" + std::to_string(server.port());
-    fs::create_directories(folder);
-    std::ofstream(folder + "/f.bin") << "stored";
-    std::size_t served = 0;
-    server.setHandler([&](const std::string&) {
-      return c.responses[std::min(served++, c.responses.size() - 1)];
-    });
-    std::string url = server.url("/f.bin");
-    url.insert(7, "user:secret@");
-    const std::string all = fetchOnce(*curl, nullptr, url, kSave, c.minSize, {}, url.c_str());
-    EXPECT_EQ(all.substr(all.rfind(' ', all.find('/') - 2) + 1), c.posted);
-    EXPECT_EQ(sizeOf(folder + "/f.bin"), c.saved);
-    ASSERT_EQ(server.requests().size(), c.requests);
-    for (const testing::LoggedRequest& r : server.requests()) {
-      EXPECT_EQ(std::tie(r.userAgent, r.referer),
-                std::tuple("TWK/1.1 ROBOT", server.url("/f.bin")));
-    }
-  }
 }
 
 }  // namespace

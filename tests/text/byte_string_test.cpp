@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <random>
 #include <string>
 #include <tuple>
 
@@ -66,30 +65,6 @@ TEST(ByteStringTest, MakeLowerWorksOnWholeCharacters) {
     ByteString s(input);
     s.makeLower();
     EXPECT_EQ(s, ByteString(lower)) << input;
-  }
-}
-
-// A small cross-check of the searches against a model that walks one character at a time.
-TEST(ByteStringTest, SearchesAgreeWithCharacterByCharacterModelOnRandomText) {
-  std::mt19937 rng(20240611);
-  const std::string alphabet = "a/\"\\>h\x81\xe0\x9f";
-  for (int round = 0; round < 1000; ++round) {
-    std::string letters(2 + rng() % 33, ' ');
-    for (char& ch : letters) ch = alphabet[rng() % alphabet.size()];
-    const std::string needle = letters.substr(0, 1 + rng() % 2), text = letters.substr(2);
-    const int start = static_cast<int>(rng() % (text.size() + 3)) - 1;
-    int find = -1, oneOf = -1, last = -1;
-    for (std::size_t p = 0; p < text.size(); p += ByteString::isLeadByte(text[p]) ? 2 : 1) {
-      if (text[p] == '/') last = static_cast<int>(p);
-      if (start < 0 || static_cast<int>(p) < start) continue;
-      if (find < 0 && text.compare(p, needle.size(), needle) == 0) find = static_cast<int>(p);
-      if (oneOf < 0 && (text[p] == '"' || text[p] == '>')) oneOf = static_cast<int>(p);
-    }
-    const ByteString s(text);
-    EXPECT_EQ(s.find(needle, start), find) << text << " / " << needle;
-    EXPECT_EQ(s.findOneOf("\">", start), oneOf) << text;
-    EXPECT_EQ(s.findOneOf("\">0123456789", start), oneOf) << text;  // large-set path
-    EXPECT_EQ(s.findLast('/'), last) << text;
   }
 }
 
