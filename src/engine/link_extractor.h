@@ -24,10 +24,10 @@ class LinkExtractor final : public Extractor {
   void extractLinks(std::int32_t id, std::uint8_t depth, const ByteString& pageUrl,
                     const ByteString& pageText) override;
 
-  // Removes "." and ".." directory segments of an absolute "http://" URL in place and
-  // gives a bare host its "/". Any segment holding ".." counts as a step up and any
-  // other segment holding "." is dropped; URLs with 30 or more directory segments and
-  // URLs of other schemes are left alone.
+  // Removes the directory segments that are exactly "." or ".." from an absolute
+  // "http://" URL in place and gives a bare host its "/". Steps above the host are
+  // ignored; URLs with 30 or more directory segments and URLs of other schemes are left
+  // alone.
   static void normalizeUrl(ByteString& url);
 
  private:
