@@ -2,7 +2,8 @@
 // plainly: every posted URL is a link of the page resolved against it and normalised, in
 // the order of the four marker passes, and the work stays bounded by the text.
 //
-// Input: one byte for the page's depth, the page URL up to the first NUL, then the text.
+// Input: one byte for the page's depth, one whose bit 0 allows https and bit 1 keeps
+// followed links on the page's host, the page URL up to the first NUL, then the text.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +33,9 @@ std::string lowerAscii(std::string_view text) {
   return lower;
 }
 
-std::size_t schemeLength(std::string_view url) { return url.starts_with("http://") ? 7 : 0; }
+std::size_t schemeLength(std::string_view url) {
+  return url.starts_with("http://") ? 7 : url.starts_with("https://") ? 8 : 0;
+}
 
 // Directory segments equal to "." or ".." resolved, each found between two "/" on
 // character starts after the host; 30 segments or more are left alone.
@@ -65,26 +68,43 @@ std::string normalize(const std::string& url) {
 
 // The link made absolute against the page, then normalised; an empty link is the page
 // itself without query and fragment, as it stands.
-std::string resolve(std::string_view link, std::string_view pageUrl) {
+std::string resolve(std::string_view link, std::string_view pageUrl, bool https) {
   const int cut = referenceFindOneOf(pageUrl, "?#", 0);
   const std::string page(cut < 0 ? pageUrl : pageUrl.substr(0, cut));
   if (link.empty()) return page;
   const std::string directory = page.substr(0, referenceFindLast(page, '/') + 1);
   const int hostEnd = referenceFind(page, "/", static_cast<int>(schemeLength(page)) + 1);
   const std::string root = page.substr(0, hostEnd < 0 ? page.size() : hostEnd) + "/";
-  if (lowerAscii(link.substr(0, 7)) == "http://")
-    return normalize("http://" + std::string(link.substr(7)));
-  if (referenceFind(link, "http://", 0) >= 0) return normalize(std::string(link));
-  if (link.starts_with("//")) return normalize("http:" + std::string(link));
+  const std::string linkScheme = lowerAscii(link.substr(0, 8));
+  if (linkScheme.starts_with("http://")) return normalize("http://" + std::string(link.substr(7)));
+  if (https && linkScheme == "https://") return normalize("https://" + std::string(link.substr(8)));
+  if (referenceFind(link, "http://", 0) >= 0 || (https && referenceFind(link, "https://", 0) >= 0))
+    return normalize(std::string(link));
+  if (link.starts_with("//"))
+    return normalize((page.starts_with("https://") ? "https:" : "http:") + std::string(link));
   if (link.starts_with("/")) return normalize(root + std::string(link.substr(1)));
   if (link.starts_with("./")) return normalize(directory + std::string(link.substr(2)));
   return normalize(directory + std::string(link));
 }
 
+// host[:port] without "user:password@", in lower case; empty for a URL of another scheme.
+std::string hostKey(std::string_view url) {
+  const std::size_t scheme = schemeLength(url);
+  if (scheme == 0) return {};
+  const int end = referenceFindOneOf(url, "/?#", static_cast<int>(scheme) + 1);
+  std::string_view authority = url.substr(scheme, end < 0 ? url.npos : end - scheme);
+  authority.remove_prefix(static_cast<std::size_t>(referenceFindLast(authority, '@') + 1));
+  ByteString host(authority);
+  host.makeLower();
+  return host.str();
+}
+
 // The links of the page the slow way: every marker occurrence on a character start, its
-// value up to the first terminator, resolved.
-std::vector<ExpectedLink> expectedLinks(std::uint8_t depth, std::string_view pageUrl,
-                                        std::string_view text) {
+// value up to the first terminator, resolved, and kept unless it is a followed link that
+// leaves the page's host while same-host is on (the page stands in for the start URL).
+std::vector<ExpectedLink> expectedLinks(std::uint8_t depth, std::uint8_t options,
+                                        std::string_view pageUrl, std::string_view text) {
+  const bool https = (options & 1) != 0, sameHost = (options & 2) != 0;
   const std::vector<bool> starts = characterStarts(text);
   std::vector<ExpectedLink> links;
   for (const std::string_view marker : {"href=", "HREF=", "src=", "SRC="}) {
@@ -104,8 +124,9 @@ std::vector<ExpectedLink> expectedLinks(std::uint8_t depth, std::string_view pag
       const std::size_t length = end - start;
       if (end == text.size() || length > static_cast<std::size_t>(LinkExtractor::kMaxLinkLength))
         continue;
-      links.push_back({static_cast<std::uint8_t>(followed ? depth + 1 : depth),
-                       resolve(text.substr(start, length), pageUrl)});
+      const std::string url = resolve(text.substr(start, length), pageUrl, https);
+      if (followed && sameHost && hostKey(url) != hostKey(pageUrl)) continue;
+      links.push_back({static_cast<std::uint8_t>(followed ? depth + 1 : depth), url});
     }
   }
   return links;
@@ -117,16 +138,16 @@ std::vector<ExpectedLink> expectedLinks(std::uint8_t depth, std::string_view pag
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarnwick;
   using namespace tarnwick::fuzz;
-  if (size < 1) return 0;
-  const std::uint8_t depth = data[0];
+  if (size < 2) return 0;
+  const std::uint8_t depth = data[0], options = data[1];
   const auto [pageUrl, text] =
-      splitAtFirstNul(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
+      splitAtFirstNul(std::string_view(reinterpret_cast<const char*>(data) + 2, size - 2));
 
   static WorkQueue queue;  // 262,144 slots: too many to allocate for every input
-  LinkExtractor extractor(queue);
+  LinkExtractor extractor(queue, {(options & 1) != 0, (options & 2) != 0, ByteString(pageUrl)});
   extractor.extractLinks(kPageId, depth, ByteString(pageUrl), ByteString(text));
 
-  const std::vector<ExpectedLink> expected = expectedLinks(depth, pageUrl, text);
+  const std::vector<ExpectedLink> expected = expectedLinks(depth, options, pageUrl, text);
   require(queue.size() == expected.size(), "number of posted links");
   for (const ExpectedLink& link : expected) {
     WorkMessage message;

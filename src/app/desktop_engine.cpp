@@ -24,8 +24,8 @@ class DesktopComponentFactory final : public CrawlComponentFactory {
                                        const CrawlJob& job) override {
     return components_->makeFetcher(workQueue, statusQueue, job);
   }
-  std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue) override {
-    return components_->makeExtractor(workQueue);
+  std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob& job) override {
+    return components_->makeExtractor(workQueue, job);
   }
 
  private:

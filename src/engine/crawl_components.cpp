@@ -17,8 +17,9 @@ class PlatformCrawlComponents final : public CrawlComponentFactory {
                                          job.abortTransfer);
   }
 
-  std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue) override {
-    return std::make_unique<LinkExtractor>(workQueue);
+  std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob& job) override {
+    return std::make_unique<LinkExtractor>(
+        workQueue, LinkOptions{job.allowHttps, job.sameHostOnly, job.startUrl});
   }
 
  private:

@@ -35,7 +35,7 @@ class CrawlComponentFactory {
   virtual ~CrawlComponentFactory() = default;
   virtual std::unique_ptr<Fetcher> makeFetcher(WorkQueue& workQueue, UiMessageQueue& statusQueue,
                                                const CrawlJob& job) = 0;
-  virtual std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue) = 0;
+  virtual std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob& job) = 0;
 };
 
 // The real PageFetcher and LinkExtractor over the given platform services, which must

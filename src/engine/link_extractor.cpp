@@ -33,11 +33,14 @@ constexpr std::string_view kLinkTerminators = "\"?#> ";
 // A value opened with a single quote also ends at the closing one.
 constexpr std::string_view kSingleQuotedTerminators = "\"?#> '";
 constexpr std::string_view kHttpPrefix = "http://";
+constexpr std::string_view kHttpsPrefix = "https://";
 constexpr std::size_t kMaxNormalizedSegments = 30;
 
-// Length of the "http://" a URL starts with; 0 for anything else.
+// Length of the "http://" or "https://" a URL starts with; 0 for anything else.
 std::size_t schemeLength(std::string_view url) {
-  return url.starts_with(kHttpPrefix) ? kHttpPrefix.size() : 0;
+  if (url.starts_with(kHttpPrefix)) return kHttpPrefix.size();
+  if (url.starts_with(kHttpsPrefix)) return kHttpsPrefix.size();
+  return 0;
 }
 
 // Where the host[:port] behind the scheme ends: at the first "/", "?" or "#" after its
@@ -47,11 +50,24 @@ int hostEnd(const ByteString& url, std::size_t scheme) {
   return end < 0 ? url.length() : end;
 }
 
+// The host[:port] of an "http://" or "https://" URL without "user:password@", in lower
+// case, so that both schemes of one server compare equal; empty for anything else.
+ByteString hostKeyOf(const ByteString& url) {
+  const std::size_t scheme = schemeLength(url.view());
+  if (scheme == 0) return {};
+  const int start = static_cast<int>(scheme);
+  const ByteString authority = url.mid(start, hostEnd(url, scheme) - start);
+  ByteString host = authority.mid(authority.findLast('@') + 1);
+  host.makeLower();
+  return host;
+}
+
 // What the links of one page resolve against.
 struct PageBase {
-  ByteString itself;     // the page URL without query and fragment
-  ByteString directory;  // `itself` cut after its last "/"
-  ByteString root;       // scheme and host[:port], then "/"
+  ByteString itself;        // the page URL without query and fragment
+  ByteString directory;     // `itself` cut after its last "/"
+  ByteString root;          // scheme and host[:port], then "/"
+  std::string_view scheme;  // "http:" or "https:", for links that begin with "//"
 };
 
 PageBase pageBaseOf(const ByteString& pageUrl) {
@@ -61,6 +77,7 @@ PageBase pageBaseOf(const ByteString& pageUrl) {
   page.directory = page.itself.left(page.itself.findLast('/') + 1);
   const std::size_t scheme = schemeLength(page.itself.view());
   page.root = page.itself.left(hostEnd(page.itself, scheme)) + "/";
+  page.scheme = scheme == kHttpsPrefix.size() ? "https:" : "http:";
   return page;
 }
 
@@ -72,6 +89,13 @@ bool startsWithAnyCase(std::string_view text, std::string_view lowerPrefix) {
                     [](char p, char c) { return p == lowerAscii(c); });
 }
 
+// The scheme prefix a link starts with, in lower case, whatever case it is written in.
+std::string_view linkScheme(std::string_view link, bool allowHttps) {
+  if (startsWithAnyCase(link, kHttpPrefix)) return kHttpPrefix;
+  if (allowHttps && startsWithAnyCase(link, kHttpsPrefix)) return kHttpsPrefix;
+  return {};
+}
+
 // Whether `text` occurs in the link starting on a character, not on a trail byte.
 bool containsOnCharStart(std::string_view link, std::string_view text) {
   // The plain byte search rules most links out before the character-aware one runs.
@@ -80,17 +104,17 @@ bool containsOnCharStart(std::string_view link, std::string_view text) {
 
 // The link made absolute, before normalisation. The result is built in one allocation:
 // a page may hold thousands of links.
-ByteString absoluteLink(std::string_view link, const PageBase& page) {
+ByteString absoluteLink(std::string_view link, const PageBase& page, bool allowHttps) {
   std::string_view head = page.directory.view();
-  // The scheme is written in lower case, whatever case the link has.
-  if (startsWithAnyCase(link, kHttpPrefix)) {
-    head = kHttpPrefix;
-    link.remove_prefix(kHttpPrefix.size());
-  } else if (containsOnCharStart(link, kHttpPrefix)) {
+  if (const std::string_view scheme = linkScheme(link, allowHttps); !scheme.empty()) {
+    head = scheme;
+    link.remove_prefix(scheme.size());
+  } else if (containsOnCharStart(link, kHttpPrefix) ||
+             (allowHttps && containsOnCharStart(link, kHttpsPrefix))) {
     // An absolute URL behind some prefix stays as it is, for the filter to refuse.
     head = {};
   } else if (link.starts_with("//")) {
-    head = "http:";
+    head = page.scheme;
   } else if (link.starts_with("/")) {
     head = page.root.view();
     link.remove_prefix(1);
@@ -104,11 +128,11 @@ ByteString absoluteLink(std::string_view link, const PageBase& page) {
   return absolute;
 }
 
-ByteString resolveLink(std::string_view link, const PageBase& page) {
+ByteString resolveLink(std::string_view link, const PageBase& page, bool allowHttps) {
   // An empty value, left by a fragment or query alone, names the page itself, which is
   // in the table already; normalising it could turn the start URL into a new one.
   if (link.empty()) return page.itself;
-  ByteString url = absoluteLink(link, page);
+  ByteString url = absoluteLink(link, page, allowHttps);
   LinkExtractor::normalizeUrl(url);
   return url;
 }
@@ -189,7 +213,7 @@ class LinkValueReader {
   TerminatorFinder singleQuoted_;
 };
 
-// The directory segments of an "http://" URL, found in one walk over its
+// The directory segments of an "http://" or "https://" URL, found in one walk over its
 // characters. "/" is a single-byte character, but a byte of its value right behind a
 // lead byte is the second half of a double-byte character and separates nothing.
 struct UrlParts {
@@ -225,6 +249,11 @@ UrlParts splitUrl(std::string_view bytes, std::size_t scheme) {
 
 }  // namespace
 
+LinkExtractor::LinkExtractor(WorkQueue& workQueue, const LinkOptions& options)
+    : workQueue_(workQueue), allowHttps_(options.allowHttps) {
+  if (options.sameHostOnly) followedHost_ = hostKeyOf(options.startUrl);
+}
+
 void LinkExtractor::extractLinks(std::int32_t id, std::uint8_t depth, const ByteString& pageUrl,
                                  const ByteString& pageText) {
   const PageBase page = pageBaseOf(pageUrl);
@@ -239,9 +268,12 @@ void LinkExtractor::extractLinks(std::int32_t id, std::uint8_t depth, const Byte
     for (const int at : positions[pass]) {
       const std::optional<std::string_view> value = values.valueFrom(at + markerLength);
       if (!value) continue;
+      ByteString url = resolveLink(*value, page, allowHttps_);
+      if (marker.followed && followedHost_ && hostKeyOf(url) != *followedHost_) continue;
+
       auto found = std::make_unique<LinkFoundPayload>();
       found->depth = linkDepth;
-      found->url = resolveLink(*value, page);
+      found->url = std::move(url);
       found->parent = id;
       workQueue_.post(WorkCode::LinkFound, std::move(found));
     }

@@ -48,7 +48,7 @@ struct StandIns final : CrawlComponentFactory {
   std::unique_ptr<Fetcher> makeFetcher(WorkQueue& work, UiMessageQueue&, const CrawlJob&) override {
     return std::make_unique<StandInFetcher>(*this, work);
   }
-  std::unique_ptr<Extractor> makeExtractor(WorkQueue& work) override {
+  std::unique_ptr<Extractor> makeExtractor(WorkQueue& work, const CrawlJob&) override {
     return std::make_unique<LinkExtractor>(work);
   }
 

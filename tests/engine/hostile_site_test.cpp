@@ -70,8 +70,8 @@ struct CheckedComponents final : CrawlComponentFactory {
                                        const CrawlJob& job) override {
     return std::make_unique<CheckedFetcher>(*this, work, status, job);
   }
-  std::unique_ptr<Extractor> makeExtractor(WorkQueue& work) override {
-    return real->makeExtractor(work);
+  std::unique_ptr<Extractor> makeExtractor(WorkQueue& work, const CrawlJob& job) override {
+    return real->makeExtractor(work, job);
   }
 
   std::unique_ptr<CrawlComponentFactory> real;

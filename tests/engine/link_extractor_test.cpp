@@ -13,9 +13,10 @@ namespace {
 constexpr std::int32_t kPageId = 41;
 
 // Every link posted for the page, each as "url @depth;".
-std::string extract(const std::string& pageUrl, std::uint8_t depth, const std::string& text) {
+std::string extract(const std::string& pageUrl, std::uint8_t depth, const std::string& text,
+                    const LinkOptions& options) {
   WorkQueue queue;
-  LinkExtractor(queue).extractLinks(kPageId, depth, ByteString(pageUrl), ByteString(text));
+  LinkExtractor(queue, options).extractLinks(kPageId, depth, ByteString(pageUrl), ByteString(text));
   std::string posted;
   for (WorkMessage message; queue.take(message);) {
     EXPECT_EQ(message.code, WorkCode::LinkFound);
@@ -30,12 +31,14 @@ struct Case {
   std::string pageText, expected;
   std::string pageUrl = "http://host/dir/p.html";
   std::uint8_t depth = 2;
+  LinkOptions options = {};
 };
 
 TEST(LinkExtractorTest, FindsResolvesAndLimitsLinks) {
   const std::string dir = "http://host/dir/", page = dir + "p.html", a64k(65536, 'a');
   std::string deep28;
   for (int i = 0; i < 28; ++i) deep28 += "s/";
+  const LinkOptions https{true, false, {}}, sameHost{true, true, "http://u:p@HOST:81?a=/b"};
   // Where a row's result has changed, the former one follows it.
   const Case cases[] = {
       {R"(<a href="sub/a.html">)", dir + "sub/a.html @3;"},
@@ -69,6 +72,16 @@ TEST(LinkExtractorTest, FindsResolvesAndLimitsLinks) {
       {"href=a\tb'c\"", dir + "a\tb'c @3;"},
       {"href=Http://X/./b.html> href=https://x/a.html>",
        "http://X/b.html @3;" + dir + "https://x/a.html @3;"},
+      {"href=a.html> href=/c.html> href=HTTPS://x/./b.html> href=http://z> "
+       "href=jump/https://y/> SRC=//cdn/q.js>",
+       "https://host/dir/a.html @3;https://host/c.html @3;https://x/b.html @3;http://z/ @3;"
+       "jump/https://y/ @3;https://cdn/q.js @2;",
+       "https://host/dir/p.html", 2, https},
+      {"href=a.html> href=https://host:81/b.html> href=http://host/c.html> "
+       "href=http://x@host:81/d.html> HREF=//other/e.html> src=http://other/f.gif>",
+       "http://host:81/dir/a.html @3;https://host:81/b.html @3;http://x@host:81/d.html @3;"
+       "http://other/f.gif @2;",
+       "http://host:81/dir/p.html", 2, sameHost},
       {"no markers at all", ""},
       {R"(href="a.html)", ""},
       {R"(href=a.html> href="b.html)", dir + "a.html @3;"},
@@ -88,7 +101,7 @@ TEST(LinkExtractorTest, FindsResolvesAndLimitsLinks) {
       {"href=" + a64k + "a>", "", "http://h/", 0},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(extract(c.pageUrl, c.depth, c.pageText), c.expected)
+    EXPECT_EQ(extract(c.pageUrl, c.depth, c.pageText, c.options), c.expected)
         << c.pageUrl << " | " << c.pageText.substr(0, 80);
   }
 }
