@@ -41,10 +41,14 @@ TEST(TarnwickCrawlTest, ExitStatusAndStandardOutput) {
   testing::TempDir dir;
   testing::ScopedCurrentDirectory inDir(dir.path());
   testing::LoopbackHttpServer server;
-  server.serveFiles({{"/index.html", R"(<img src="a.gif"><img src="b.png">)"},
-                     {"/a.gif", "aaa"},
-                     {"/b.png", "bb"},
-                     {"/stall.html", R"(<img src="stall.gif"><img src="after.gif">)"}});
+  // The same server under another host name; --same-host fetches only the embedded file.
+  const std::string elsewhere = "http://localhost:" + std::to_string(server.port()) + "/";
+  server.serveFiles(
+      {{"/index.html", R"(<img src="a.gif"><img src="b.png">)"},
+       {"/a.gif", "aaa"},
+       {"/b.png", "bb"},
+       {"/stall.html", R"(<img src="stall.gif"><img src="after.gif">)"},
+       {"/hosts.html", "<a href=" + elsewhere + "away.html><img src=" + elsewhere + "a.gif>"}});
   server.setResponse("/stall.gif", testing::ScriptedResponse::stalled("stalled", 3));
   const auto requested = [&](const std::string& path) {
     const auto log = server.requests();
@@ -63,6 +67,10 @@ TEST(TarnwickCrawlTest, ExitStatusAndStandardOutput) {
       {{"--depth"}, 2, "", "--depth needs a value"},
       {{"--img", index}, 1, "", "downloadファイルが存在しています。\n"},
       {{"--img", site + "stall.html"}, 130, "", ""},
+      {{"--same-host", "--img", site + "hosts.html"},
+       0,
+       elsewhere + "a.gif\t" + (dir.path() / "download" / elsewhere.substr(7)).string() + "a.gif\n",
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -83,6 +91,7 @@ TEST(TarnwickCrawlTest, ExitStatusAndStandardOutput) {
     EXPECT_NE(readFile("err.txt").find(c.stderrHas), std::string::npos) << readFile("err.txt");
   }
   EXPECT_FALSE(requested("/after.gif"));  // the second press ended the crawl
+  EXPECT_FALSE(requested("/away.html"));
 }
 
 }  // namespace
