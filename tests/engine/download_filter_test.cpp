@@ -44,7 +44,6 @@ TEST(DownloadFilterTest, ExtensionSelectionAndDepthDecideWhatEnters) {
       {"http://h/s.php?id=1", 0, "php", ""},
       {"https://h/a.jpg", 0, "jpg", ""},
       {"https://h/a.jpg", 0, "jpg", "2:2", true},
-      {"https://h/x.y/", 3, "html", "", true},
       {"HTTPS://h/a.jpg", 0, "jpg", "", true},
       {"HTTP://h/a.jpg", 0, "jpg", ""},
       {"http://h/r.Pdf", 0, "Pdf", "2:1", true},
