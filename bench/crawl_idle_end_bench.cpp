@@ -71,7 +71,7 @@ class InstantComponents final : public CrawlComponentFactory {
                                        const CrawlJob&) override {
     return std::make_unique<InstantFetcher>(workQueue, lastDone);
   }
-  std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue) override {
+  std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob&) override {
     return std::make_unique<LinkExtractor>(workQueue);
   }
 

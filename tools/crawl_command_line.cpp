@@ -32,6 +32,15 @@ Option splitOption(std::string_view arg) {
   return {arg.substr(0, equals), arg.substr(equals + 1)};
 }
 
+// The value of an option that takes one: the text after "=", else the next argument,
+// which `index` then moves past.
+std::string_view valueOf(const Option& option, const std::vector<std::string_view>& args,
+                         std::size_t& index) {
+  if (option.value) return *option.value;
+  if (index + 1 < args.size()) return args[++index];
+  throw UsageError("--" + std::string(option.name) + " needs a value");
+}
+
 std::uint64_t parseNumber(std::string_view text, std::string_view option, std::uint64_t limit) {
   std::uint64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -76,26 +85,28 @@ CrawlCommand parseCrawlCommand(const std::vector<std::string_view>& args) {
       continue;
     }
     const Option option = splitOption(arg);
-    if (option.name == "help" && !option.value) return {CrawlAction::ShowHelp, {}};
-    if (option.name == "version" && !option.value) return {CrawlAction::ShowVersion, {}};
-    if (option.name == "depth" || option.name == "layout" || option.name == "connections") {
-      std::string_view value;
-      if (option.value) {
-        value = *option.value;
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
-      } else {
-        throw UsageError("--" + std::string(option.name) + " needs a value");
-      }
-      if (option.name == "depth") {
-        depth = parseNumber(value, option.name, kDepthLimit);
-      } else if (option.name == "connections") {
-        command.job.connections =
-            static_cast<std::uint32_t>(parseNumber(value, option.name, kMostConnections + 1));
-        if (command.job.connections == 0) throw UsageError("--connections must be at least 1");
-      } else {
-        command.job.saveLayout = parseLayout(value);
-      }
+    if (option.name == "help" && !option.value) return {CrawlAction::ShowHelp, {}, {}};
+    if (option.name == "version" && !option.value) return {CrawlAction::ShowVersion, {}, {}};
+    if (!option.value && (option.name == "https" || option.name == "same-host")) {
+      (option.name == "https" ? command.job.allowHttps : command.job.sameHostOnly) = true;
+      continue;
+    }
+    if (option.name == "depth") {
+      depth = parseNumber(valueOf(option, args, i), option.name, kDepthLimit);
+      continue;
+    }
+    if (option.name == "layout") {
+      command.job.saveLayout = parseLayout(valueOf(option, args, i));
+      continue;
+    }
+    if (option.name == "connections") {
+      command.job.connections = static_cast<std::uint32_t>(
+          parseNumber(valueOf(option, args, i), option.name, kMostConnections + 1));
+      if (command.job.connections == 0) throw UsageError("--connections must be at least 1");
+      continue;
+    }
+    if (option.name == "ca-certificate") {
+      command.caCertificate = valueOf(option, args, i);
       continue;
     }
     const auto category = categoryOf(option.name);
@@ -118,11 +129,12 @@ CrawlCommand parseCrawlCommand(const std::vector<std::string_view>& args) {
 
 std::string crawlUsage() {
   return "usage: tarnwick-crawl [--depth N] [--layout tree|date] [--connections N]\n"
+         "                      [--https] [--same-host] [--ca-certificate FILE]\n"
          "                      [--html[=KB]] [--txt[=KB]]\n"
          "                      [--img[=KB]] [--midi[=KB]] [--audio[=KB]] [--video[=KB]]\n"
          "                      [--realone[=KB]] [--zip[=KB]] URL\n"
          "\n"
-         "Crawls plain HTTP from URL, following href= and src= links down to the depth\n"
+         "Crawls HTTP from URL, following href= and src= links down to the depth\n"
          "(default 4), and saves the files of the named categories from KB kilobytes on\n"
          "(no KB: every size) into ./download. Without a category option, images from\n"
          "64 KB on are saved. Prints each saved file as URL<TAB>path on standard output.\n"
@@ -132,6 +144,12 @@ std::string crawlUsage() {
          "  --layout date   one folder per day below download\n"
          "  --connections N fetch up to N URLs at once (1 to 16, default 1); the output\n"
          "                  is the same as with one\n"
+         "  --https         also crawl https:// URLs, saved where the http:// ones would be;\n"
+         "                  certificates are checked against the system's authorities\n"
+         "  --ca-certificate FILE\n"
+         "                  also trust the certificate authority in FILE (PEM)\n"
+         "  --same-host     follow href= links only on the start URL's host and port;\n"
+         "                  files embedded with src= still come from any host\n"
          "  --help, --version\n";
 }
 

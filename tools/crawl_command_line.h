@@ -21,6 +21,8 @@ struct CrawlCommand {
   CrawlAction action = CrawlAction::Crawl;
   // Filled as the window fills it from its form; queues and abort flag are left null.
   CrawlJob job;
+  // A certificate authority file trusted besides the system's; empty for none.
+  std::string caCertificate;
 };
 
 // Reads the arguments after the program name; the URL is taken as UTF-8 and converted

@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
   try {
     tarnwick::HttpClientOptions httpOptions;
     httpOptions.maxConnections = static_cast<long>(command.job.connections);
+    httpOptions.caCertificateFile = command.caCertificate;
     return runCrawl(std::move(command.job), httpOptions);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tarnwick-crawl: %s\n", error.what());

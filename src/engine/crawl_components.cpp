@@ -19,8 +19,9 @@ class PlatformCrawlComponents : public CrawlComponentFactory {
     return std::make_unique<PageFetcher>(workQueue, statusQueue, job, services_);
   }
 
-  std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob&) override {
-    return std::make_unique<LinkExtractor>(workQueue);
+  std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob& job) override {
+    return std::make_unique<LinkExtractor>(
+        workQueue, LinkOptions{job.allowHttps, job.sameHostOnly, job.startUrl});
   }
 
  protected:

@@ -35,6 +35,7 @@ struct Engine {
 
 void configureFilter(DownloadFilter& filter, const CrawlJob& job) {
   filter.setMaxDepth(job.maxDepth);
+  filter.setAllowHttps(job.allowHttps);
   for (std::uint32_t row = 0; row < job.rowCount && row < kMaxDownloadRows; ++row) {
     filter.setCategory(static_cast<std::uint32_t>(job.rowCategory[row]), job.rowMinSize[row],
                        job.rowFlags[row] & ~CrawlFlags::FollowLinks, 1);

@@ -93,7 +93,8 @@ void DownloadFilter::setCategory(std::uint32_t category, std::uint32_t minSize, 
 
 void DownloadFilter::classify(std::uint8_t depth, const ByteString& url, std::int32_t parent,
                               const SharedUrl& referrer) {
-  if (url.find("http://") != 0) {
+  const std::string_view text = url.view();
+  if (!text.starts_with("http://") && !(allowHttps_ && text.starts_with("https://"))) {
     return;
   }
   ByteString extension = extensionOf(url);

@@ -46,13 +46,15 @@ class DownloadFilter {
   explicit DownloadFilter(WorkQueue& workQueue);
 
   void setMaxDepth(std::uint8_t depth) { maxDepth_ = depth; }
+  // Lets "https://" URLs in wherever "http://" ones are.
+  void setAllowHttps(bool allow) { allowHttps_ = allow; }
   // HTML stays enabled and followed whatever is passed; other categories never follow links.
   // Category numbers of 9 and more are ignored.
   void setCategory(std::uint32_t category, std::uint32_t minSize, std::int32_t flags,
                    std::int32_t enabled);
-  // Posts AddEntry for an "http://" URL of an enabled category within the depth limit;
-  // anything else is dropped without trace.
-  // `referrer` is the URL of the page on which the link stood (the start URL's own).
+  // Posts AddEntry for an "http://" (or allowed "https://") URL of an enabled category within
+  // the depth limit; anything else is dropped without trace. `referrer` is the URL of the
+  // page on which the link stood (the start URL's own).
   void classify(std::uint8_t depth, const ByteString& url, std::int32_t parent,
                 const SharedUrl& referrer);
 
@@ -62,6 +64,7 @@ class DownloadFilter {
 
   WorkQueue& workQueue_;
   std::uint8_t maxDepth_ = 0;
+  bool allowHttps_ = false;
   std::array<std::uint32_t, kSlots> minSize_{};
   std::array<std::int32_t, kSlots> flags_{};
   std::array<std::int32_t, kSlots> enabled_{};

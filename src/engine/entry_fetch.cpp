@@ -21,8 +21,12 @@ constexpr int kPageAttempts = 2;
 constexpr int kFileAttempts = 3;
 constexpr std::chrono::milliseconds kRetryPause{100};
 
-bool urlPasses(const ByteString& url) {
-  return url.view().starts_with("http://") && url.find("//", 8) < 0 && url.length() > 10;
+// The scheme, a host and something more, without an empty path segment.
+bool urlPasses(const ByteString& url, bool allowHttps) {
+  const bool https = allowHttps && url.view().starts_with("https://");
+  const int scheme = https ? 8 : 7;
+  return (https || url.view().starts_with("http://")) && url.find("//", scheme + 1) < 0 &&
+         url.length() > scheme + 3;
 }
 
 bool statusAccepted(std::uint32_t status) { return status >= 200 && status < 400; }
@@ -88,7 +92,7 @@ std::optional<std::chrono::steady_clock::time_point> EntryFetch::pausedUntil() c
 }
 
 void EntryFetch::start() {
-  if (!urlPasses(request_.url)) {
+  if (!urlPasses(request_.url, context_.allowHttps)) {
     finish(Status::refused("not a URL the crawler fetches"));
   } else if ((request_.flags & CrawlFlags::FollowLinks) != 0) {
     startPhase(Phase::Page);

@@ -25,6 +25,7 @@ struct FetchContext {
   UiMessageQueue& statusQueue;
   PlatformServices services;
   SaveLayout saveLayout;
+  bool allowHttps;
   const std::atomic<bool>* abort;  // the job's abort request; may be null
 };
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <climits>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -29,35 +30,111 @@ constexpr std::array<Marker, 4> kMarkers{{
 }};
 
 constexpr std::string_view kLinkTerminators = "\"?#> ";
+// A value opened with a single quote also ends at the closing one.
+constexpr std::string_view kSingleQuotedTerminators = "\"?#> '";
 constexpr std::string_view kHttpPrefix = "http://";
+constexpr std::string_view kHttpsPrefix = "https://";
 constexpr std::size_t kMaxNormalizedSegments = 30;
 
-// The page URL without query or fragment, cut after its last "/".
-ByteString pageDirectory(const ByteString& pageUrl) {
-  const int queryOrFragment = pageUrl.findOneOf("?#");
-  const ByteString path = queryOrFragment < 0 ? pageUrl : pageUrl.left(queryOrFragment);
-  return path.left(path.findLast('/') + 1);
+// Length of the "http://" or "https://" a URL starts with; 0 for anything else.
+std::size_t schemeLength(std::string_view url) {
+  if (url.starts_with(kHttpPrefix)) return kHttpPrefix.size();
+  if (url.starts_with(kHttpsPrefix)) return kHttpsPrefix.size();
+  return 0;
 }
 
-// Everything that is not recognisably absolute hangs below the page directory, a
-// leading "/" included. The result is built in one allocation: a page may hold
-// thousands of links.
-ByteString resolveLink(ByteString link, const ByteString& directory) {
+// Where the host[:port] behind the scheme ends: at the first "/", "?" or "#" after its
+// first character (the host takes at least one, as in normalizeUrl), or at the end.
+int hostEnd(const ByteString& url, std::size_t scheme) {
+  const int end = url.findOneOf("/?#", static_cast<int>(scheme) + 1);
+  return end < 0 ? url.length() : end;
+}
+
+// The host[:port] of an "http://" or "https://" URL without "user:password@", in lower
+// case, so that both schemes of one server compare equal; empty for anything else.
+ByteString hostKeyOf(const ByteString& url) {
+  const std::size_t scheme = schemeLength(url.view());
+  if (scheme == 0) return {};
+  const int start = static_cast<int>(scheme);
+  const ByteString authority = url.mid(start, hostEnd(url, scheme) - start);
+  ByteString host = authority.mid(authority.findLast('@') + 1);
+  host.makeLower();
+  return host;
+}
+
+// What the links of one page resolve against.
+struct PageBase {
+  ByteString itself;        // the page URL without query and fragment
+  ByteString directory;     // `itself` cut after its last "/"
+  ByteString root;          // scheme and host[:port], then "/"
+  std::string_view scheme;  // "http:" or "https:", for links that begin with "//"
+};
+
+PageBase pageBaseOf(const ByteString& pageUrl) {
+  PageBase page;
+  const int queryOrFragment = pageUrl.findOneOf("?#");
+  page.itself = queryOrFragment < 0 ? pageUrl : pageUrl.left(queryOrFragment);
+  page.directory = page.itself.left(page.itself.findLast('/') + 1);
+  const std::size_t scheme = schemeLength(page.itself.view());
+  page.root = page.itself.left(hostEnd(page.itself, scheme)) + "/";
+  page.scheme = scheme == kHttpsPrefix.size() ? "https:" : "http:";
+  return page;
+}
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool startsWithAnyCase(std::string_view text, std::string_view lowerPrefix) {
+  return text.size() >= lowerPrefix.size() &&
+         std::equal(lowerPrefix.begin(), lowerPrefix.end(), text.begin(),
+                    [](char p, char c) { return p == lowerAscii(c); });
+}
+
+// The scheme prefix a link starts with, in lower case, whatever case it is written in.
+std::string_view linkScheme(std::string_view link, bool allowHttps) {
+  if (startsWithAnyCase(link, kHttpPrefix)) return kHttpPrefix;
+  if (allowHttps && startsWithAnyCase(link, kHttpsPrefix)) return kHttpsPrefix;
+  return {};
+}
+
+// Whether `text` occurs in the link starting on a character, not on a trail byte.
+bool containsOnCharStart(std::string_view link, std::string_view text) {
   // The plain byte search rules most links out before the character-aware one runs.
-  if (link.view().find(kHttpPrefix) != std::string_view::npos && link.find(kHttpPrefix) >= 0) {
-    return link;
+  return link.find(text) != std::string_view::npos && ByteString(link).find(text) >= 0;
+}
+
+// The link made absolute, before normalisation. The result is built in one allocation:
+// a page may hold thousands of links.
+ByteString absoluteLink(std::string_view link, const PageBase& page, bool allowHttps) {
+  std::string_view head = page.directory.view();
+  if (const std::string_view scheme = linkScheme(link, allowHttps); !scheme.empty()) {
+    head = scheme;
+    link.remove_prefix(scheme.size());
+  } else if (containsOnCharStart(link, kHttpPrefix) ||
+             (allowHttps && containsOnCharStart(link, kHttpsPrefix))) {
+    // An absolute URL behind some prefix stays as it is, for the filter to refuse.
+    head = {};
+  } else if (link.starts_with("//")) {
+    head = page.scheme;
+  } else if (link.starts_with("/")) {
+    head = page.root.view();
+    link.remove_prefix(1);
+  } else if (link.starts_with("./")) {
+    link.remove_prefix(2);
   }
-  std::string_view rest = link.view();
-  if (rest.starts_with("./")) {
-    rest.remove_prefix(2);
-  } else if (rest.starts_with("/")) {
-    rest.remove_prefix(1);
-  }
-  ByteString resolved;
-  resolved.reserve(static_cast<std::size_t>(directory.length()) + rest.size());
-  resolved += directory;
-  resolved += rest;
-  return resolved;
+  ByteString absolute;
+  absolute.reserve(head.size() + link.size());
+  absolute += head;
+  absolute += link;
+  return absolute;
+}
+
+ByteString resolveLink(std::string_view link, const PageBase& page, bool allowHttps) {
+  // An empty value, left by a fragment or query alone, names the page itself, which is
+  // in the table already; normalising it could turn the start URL into a new one.
+  if (link.empty()) return page.itself;
+  ByteString url = absoluteLink(link, page, allowHttps);
+  LinkExtractor::normalizeUrl(url);
+  return url;
 }
 
 using MarkerPositions = std::array<std::vector<int>, kMarkers.size()>;
@@ -91,61 +168,79 @@ MarkerPositions findMarkers(const ByteString& text) {
 // nearby terminators is still scanned once per pass, not once per marker.
 class TerminatorFinder {
  public:
-  explicit TerminatorFinder(const ByteString& text) : text_(text) {}
+  TerminatorFinder(const ByteString& text, std::string_view terminators)
+      : text_(text), terminators_(terminators) {}
 
   int endFrom(int start) {
     const bool cached = start >= searchedFrom_ && (found_ < 0 || start <= found_);
     if (!cached) {
       searchedFrom_ = start;
-      found_ = text_.findOneOf(kLinkTerminators, start);
+      found_ = text_.findOneOf(terminators_, start);
     }
     return found_;
   }
 
  private:
   const ByteString& text_;
+  std::string_view terminators_;
   int searchedFrom_ = INT_MAX;
   int found_ = -1;
 };
 
-// The parts of an "http://" URL that normalisation looks at, found in one walk over its
-// characters. "/" and "." are single-byte characters, but a byte of either value right
-// behind a lead byte is the second half of a double-byte character and counts as neither.
+// Reads the value written right behind a marker, in double quotes, single quotes or none.
+class LinkValueReader {
+ public:
+  explicit LinkValueReader(const ByteString& text)
+      : text_(text),
+        doubleOrUnquoted_(text, kLinkTerminators),
+        singleQuoted_(text, kSingleQuotedTerminators) {}
+
+  // The value from `start` (just behind the marker's "=") up to its terminator; none
+  // when no terminator follows or the value is too long to be a link.
+  std::optional<std::string_view> valueFrom(int start) {
+    // The marker is ASCII, so the byte behind it starts a character.
+    const char opening = start < text_.length() ? text_[start] : '\0';
+    if (opening == '"' || opening == '\'') ++start;
+    const int end = (opening == '\'' ? singleQuoted_ : doubleOrUnquoted_).endFrom(start);
+    if (end < 0 || end - start > LinkExtractor::kMaxLinkLength) return std::nullopt;
+    return text_.view().substr(static_cast<std::size_t>(start),
+                               static_cast<std::size_t>(end - start));
+  }
+
+ private:
+  const ByteString& text_;
+  TerminatorFinder doubleOrUnquoted_;
+  TerminatorFinder singleQuoted_;
+};
+
+// The directory segments of an "http://" or "https://" URL, found in one walk over its
+// characters. "/" is a single-byte character, but a byte of its value right behind a
+// lead byte is the second half of a double-byte character and separates nothing.
 struct UrlParts {
-  struct Segment {
-    std::string_view name;
-    bool dotted = false;
-    bool stepsUp = false;  // holds ".."
-  };
   std::size_t hostEnd = std::string_view::npos;  // the "/" after the host, if any
   std::size_t fileStart = 0;
-  std::array<Segment, kMaxNormalizedSegments> segments;
+  std::array<std::string_view, kMaxNormalizedSegments> segments;
   std::size_t segmentCount = 0;  // kMaxNormalizedSegments: too deep to normalise
 };
 
-UrlParts splitUrl(std::string_view bytes) {
+UrlParts splitUrl(std::string_view bytes, std::size_t scheme) {
   UrlParts parts;
-  for (std::size_t at = kHttpPrefix.size(); at < bytes.size();) {
-    // Plain ASCII bytes other than the two separators are skipped in a tight loop.
+  for (std::size_t at = scheme; at < bytes.size();) {
+    // Plain ASCII bytes other than "/" are skipped in a tight loop.
     const auto plain = [](char byte) {
-      return byte != '/' && byte != '.' && static_cast<unsigned char>(byte) < 0x80;
+      return byte != '/' && static_cast<unsigned char>(byte) < 0x80;
     };
     while (at < bytes.size() && plain(bytes[at])) ++at;
     if (at == bytes.size()) break;
     const char c = bytes[at];
-    if (c == '/' && at > kHttpPrefix.size()) {
+    if (c == '/' && at > scheme) {
       if (parts.hostEnd == std::string_view::npos) {
         parts.hostEnd = at;
       } else {
-        parts.segments[parts.segmentCount].name =
-            bytes.substr(parts.fileStart, at - parts.fileStart);
+        parts.segments[parts.segmentCount] = bytes.substr(parts.fileStart, at - parts.fileStart);
         if (++parts.segmentCount == kMaxNormalizedSegments) return parts;
       }
       parts.fileStart = at + 1;
-    } else if (c == '.' && parts.hostEnd != std::string_view::npos) {
-      auto& current = parts.segments[parts.segmentCount];
-      current.stepsUp = current.stepsUp || (at + 1 < bytes.size() && bytes[at + 1] == '.');
-      current.dotted = true;
     }
     at += ByteString::isLeadByte(static_cast<unsigned char>(c)) && at + 1 < bytes.size() ? 2 : 1;
   }
@@ -154,12 +249,17 @@ UrlParts splitUrl(std::string_view bytes) {
 
 }  // namespace
 
+LinkExtractor::LinkExtractor(WorkQueue& workQueue, const LinkOptions& options)
+    : workQueue_(workQueue), allowHttps_(options.allowHttps) {
+  if (options.sameHostOnly) followedHost_ = hostKeyOf(options.startUrl);
+}
+
 void LinkExtractor::extractLinks(std::int32_t id, std::uint8_t depth, const ByteString& pageUrl,
                                  const ByteString& pageText) {
-  const ByteString directory = pageDirectory(pageUrl);
+  const PageBase page = pageBaseOf(pageUrl);
   const auto referrer = std::make_shared<const ByteString>(pageUrl);
   const MarkerPositions positions = findMarkers(pageText);
-  TerminatorFinder terminators(pageText);
+  LinkValueReader values(pageText);
   for (std::size_t pass = 0; pass < kMarkers.size(); ++pass) {
     const Marker& marker = kMarkers[pass];
     // A followed link of a page at depth 255 would need depth 256.
@@ -167,17 +267,15 @@ void LinkExtractor::extractLinks(std::int32_t id, std::uint8_t depth, const Byte
     const auto linkDepth = static_cast<std::uint8_t>(marker.followed ? depth + 1 : depth);
     const int markerLength = static_cast<int>(marker.text.size());
     for (const int at : positions[pass]) {
-      // The marker is ASCII, so the byte behind it starts a character.
-      int start = at + markerLength;
-      if (start < pageText.length() && pageText[start] == '"') ++start;
-      const int end = terminators.endFrom(start);
-      if (end < 0) break;  // no later occurrence can find a terminator either
-      if (end - start > kMaxLinkLength) continue;
+      const std::optional<std::string_view> value = values.valueFrom(at + markerLength);
+      if (!value) continue;
+      ByteString url = resolveLink(*value, page, allowHttps_);
+      if (url.view().size() > kMaxUrlLength) continue;
+      if (marker.followed && followedHost_ && hostKeyOf(url) != *followedHost_) continue;
 
       auto found = std::make_unique<LinkFoundPayload>();
       found->depth = linkDepth;
-      found->url = resolveLink(pageText.mid(start, end - start), directory);
-      normalizeUrl(found->url);
+      found->url = std::move(url);
       found->parent = id;
       found->referrer = referrer;
       workQueue_.post(WorkCode::LinkFound, std::move(found));
@@ -186,29 +284,30 @@ void LinkExtractor::extractLinks(std::int32_t id, std::uint8_t depth, const Byte
 }
 
 void LinkExtractor::normalizeUrl(ByteString& url) {
-  if (!url.view().starts_with(kHttpPrefix)) return;
   const std::string_view bytes = url.view();
+  const std::size_t scheme = schemeLength(bytes);
+  if (scheme == 0) return;
 
-  const UrlParts parts = splitUrl(bytes);
+  const UrlParts parts = splitUrl(bytes, scheme);
   if (parts.hostEnd == std::string_view::npos) {
     url += '/';
     return;
   }
   const auto segments = std::span(parts.segments).first(parts.segmentCount);
-  // Only a segment holding a dot changes anything; most links have none.
+  const auto isDotSegment = [](std::string_view name) { return name == "." || name == ".."; };
   if (parts.segmentCount == kMaxNormalizedSegments ||
-      std::none_of(segments.begin(), segments.end(), [](const auto& s) { return s.dotted; })) {
+      std::none_of(segments.begin(), segments.end(), isDotSegment)) {
     return;
   }
 
-  // From the file back to the host: a segment holding ".." cancels the next kept name
-  // above it; steps above the host are ignored.
+  // From the file back to the host: each ".." cancels the next kept name above it; steps
+  // above the host are ignored.
   std::array<bool, kMaxNormalizedSegments> kept{};
   int pendingSteps = 0;
   for (std::size_t i = segments.size(); i-- > 0;) {
-    if (segments[i].stepsUp) {
+    if (segments[i] == "..") {
       ++pendingSteps;
-    } else if (segments[i].dotted) {
+    } else if (segments[i] == ".") {
       continue;
     } else if (pendingSteps > 0) {
       --pendingSteps;
@@ -221,7 +320,7 @@ void LinkExtractor::normalizeUrl(ByteString& url) {
   normalized.reserve(bytes.size());
   for (std::size_t i = 0; i < segments.size(); ++i) {
     if (!kept[i]) continue;
-    normalized += segments[i].name;
+    normalized += segments[i];
     normalized += '/';
   }
   normalized += bytes.substr(parts.fileStart);

@@ -150,6 +150,10 @@ struct CrawlJob {
   std::array<std::uint32_t, kMaxDownloadRows> rowMinSize{};
   std::uint32_t rowCount = 0;
   SaveLayout saveLayout = SaveLayout::Tree;
+  // Off, the crawl speaks plain HTTP only; on, "https://" counts wherever "http://" does.
+  bool allowHttps = false;
+  // Links to follow stay on the start URL's host and port; embedded files do not.
+  bool sameHostOnly = false;
   UiMessageQueue* statusQueue = nullptr;
   UiMessageQueue* controlQueue = nullptr;
   // Up to this many requests are fetched at once; results still apply in table order.

@@ -16,7 +16,8 @@ constexpr auto kLongestWait = std::chrono::milliseconds(1000);
 
 PageFetcher::PageFetcher(WorkQueue& workQueue, UiMessageQueue& statusQueue, const CrawlJob& job,
                          const PlatformServices& services)
-    : context_{workQueue, statusQueue, services, job.saveLayout, job.abortRequest} {}
+    : context_{workQueue, statusQueue, services, job.saveLayout, job.allowHttps, job.abortRequest} {
+}
 
 PageFetcher::~PageFetcher() {
   for (const auto& entry : entries_) {

@@ -21,8 +21,15 @@ TEST(DownloadFilterTest, ExtensionSelectionAndDepthDecideWhatEnters) {
   for (std::uint32_t category : {1, 5, 6, 7}) {
     filter.setCategory(category, 100 + category, CrawlFlags::SaveIfAtLeast, 1);
   }
-  // URL, depth, its extension, what enters as "flags:category" ("" for nothing).
-  const std::tuple<const char*, std::uint8_t, const char*, const char*> cases[] = {
+  // URL, depth, its extension, what enters as "flags:category" ("" for nothing), and
+  // whether https is allowed.
+  struct Case {
+    const char* url;
+    std::uint8_t depth;
+    const char *extension, *entered;
+    bool https = false;
+  };
+  const Case cases[] = {
       {"http://a.b/x.y/", 0, "html", "3:0"},
       {"http://www.host.com", 0, "com", ""},
       {"http://localhost", 0, "", ""},
@@ -36,8 +43,10 @@ TEST(DownloadFilterTest, ExtensionSelectionAndDepthDecideWhatEnters) {
       {"http://h/a.tar.gz", 0, "gz", "2:7"},
       {"http://h/s.php?id=1", 0, "php", ""},
       {"https://h/a.jpg", 0, "jpg", ""},
+      {"https://h/a.jpg", 0, "jpg", "2:2", true},
+      {"HTTPS://h/a.jpg", 0, "jpg", "", true},
       {"HTTP://h/a.jpg", 0, "jpg", ""},
-      {"http://h/r.Pdf", 0, "Pdf", "2:1"},
+      {"http://h/r.Pdf", 0, "Pdf", "2:1", true},
       {"http://h/i.jfif", 2, "jfif", "2:2"},
       {"http://h/i.gif", 3, "gif", ""},
       {"http://h/m.rmi", 0, "rmi", ""},
@@ -47,10 +56,11 @@ TEST(DownloadFilterTest, ExtensionSelectionAndDepthDecideWhatEnters) {
       {"http://h/x.", 0, "", ""},
       {"jump/http://x/y.html", 0, "html", ""},
   };
-  for (const auto& [url, depth, extension, entered] : cases) {
+  for (const auto& [url, depth, extension, entered, https] : cases) {
     SCOPED_TRACE(url);
     EXPECT_EQ(extensionOf(ByteString(url)), ByteString(extension));
     const auto referrer = std::make_shared<const ByteString>("http://h/");
+    filter.setAllowHttps(https);
     filter.classify(depth, ByteString(url), 5, referrer);
     std::string posted;
     if (WorkMessage m; queue.take(m)) {

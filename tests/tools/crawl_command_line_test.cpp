@@ -5,9 +5,10 @@
 namespace tarnwick::cli {
 namespace {
 
-// "depth layout category:bytes... url", "help", "version", or "usage" when refused.
+// "depth layout category:bytes... [https] [same-host] [ca=FILE] url", "help", "version",
+// or "usage" when refused.
 std::string describe(const std::vector<std::string_view>& args) try {
-  const auto [action, job] = parseCrawlCommand(args);
+  const auto [action, job, caCertificate] = parseCrawlCommand(args);
   if (action != CrawlAction::Crawl) return action == CrawlAction::ShowHelp ? "help" : "version";
   std::string text = std::to_string(job.maxDepth) +
                      (job.saveLayout == SaveLayout::Date ? " date" : " tree") +
@@ -16,6 +17,9 @@ std::string describe(const std::vector<std::string_view>& args) try {
     text += (job.rowFlags[i] == CrawlFlags::SaveIfAtLeast ? " " : " bad-flags ") +
             std::to_string(job.rowCategory[i]) + ":" + std::to_string(job.rowMinSize[i]);
   }
+  if (job.allowHttps) text += " https";
+  if (job.sameHostOnly) text += " same-host";
+  if (!caCertificate.empty()) text += " ca=" + caCertificate;
   return text + " " + job.startUrl.str();
 } catch (const UsageError&) {
   return "usage";
@@ -25,7 +29,9 @@ TEST(CrawlCommandLineTest, FillsTheJobLikeTheFormOrRefuses) {
   const std::pair<std::vector<std::string_view>, std::string> cases[] = {
       {{"http://h/"}, "4 tree 2:65536 http://h/"},
       {{"--depth", "260", "--layout", "date", "http://h/"}, "4 date 2:65536 http://h/"},
-      {{"--depth=256", "--layout=tree", "http://h/"}, "0 tree 2:65536 http://h/"},
+      {{"--depth=256", "--layout=tree", "https://h/"}, "0 tree 2:65536 https://h/"},
+      {{"--same-host", "--ca-certificate", "a.pem", "--https", "https://h/"},
+       "4 tree 2:65536 https same-host ca=a.pem https://h/"},
       {{"--connections", "16", "http://h/"}, "4 tree x16 2:65536 http://h/"},
       {{"--connections=17", "http://h/"}, "usage"},
       {{"--connections=0", "http://h/"}, "usage"},
@@ -41,6 +47,8 @@ TEST(CrawlCommandLineTest, FillsTheJobLikeTheFormOrRefuses) {
       {{"--img=12k", "http://h/"}, "usage"},
       {{"--layout=flat", "http://h/"}, "usage"},
       {{"--pdf", "http://h/"}, "usage"},
+      {{"--https=1", "http://h/"}, "usage"},
+      {{"-x", "http://h/"}, "usage"},
       {{"http://h/", "http://i/"}, "usage"},
       {{"--depth"}, "usage"},
       {{}, "usage"},
