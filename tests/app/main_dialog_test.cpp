@@ -1,4 +1,7 @@
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -54,18 +57,53 @@ class MainDialogTest : public AppTest {
   const std::string image_ = std::string(70 * 1024, 'i');
 };
 
-TEST_F(MainDialogTest, EmptyStoreOpensWithTheDefaults) {
-  MainDialog dialog(services());
-  EXPECT_EQ(textOf(dialog, kStartUrlEdit), "http://");
-  for (int c = 0; c < 8; ++c) {
-    EXPECT_EQ(dialog.control<QCheckBox>(kHtmlCheck + c)->isChecked(), c == 2) << c;
-    EXPECT_EQ(textOf(dialog, c == 0 ? kHtmlSizeEdit : kTxtSizeEdit + c - 1), c == 2 ? "64" : "0");
+// The form on one line: URL, ticks in category order, thresholds in the same order,
+// depth, layout.
+std::string shownForm(const MainDialog& dialog) {
+  QString line = textOf(dialog, kStartUrlEdit) + ' ';
+  for (int c = 0; c < kCategoryCount; ++c) {
+    line += dialog.control<QCheckBox>(kHtmlCheck + c)->isChecked() ? '1' : '0';
   }
-  EXPECT_EQ(textOf(dialog, kDepthEdit), "4");
-  EXPECT_TRUE(dialog.control<QRadioButton>(kTreeRadio)->isChecked());
-  EXPECT_EQ(textOf(dialog, kStatusLine), "");
-  EXPECT_EQ(dialog.focusWidget(), dialog.control(kStartUrlEdit));
-  EXPECT_TRUE(stored().allKeys().isEmpty());
+  for (int id : {kHtmlSizeEdit, kTxtSizeEdit, kImgSizeEdit, kMidiSizeEdit, kAudioSizeEdit,
+                 kVideoSizeEdit, kRealoneSizeEdit, kZipSizeEdit, kDepthEdit}) {
+    line += ' ' + textOf(dialog, id);
+  }
+  return (line + (dialog.control<QRadioButton>(kTreeRadio)->isChecked() ? " tree" : " date"))
+      .toStdString();
+}
+
+// A damaged settings file costs only the keys that cannot be read, and opening it writes nothing.
+TEST_F(MainDialogTest, SettingsFileShowsEveryKeyThatCanBeRead) {
+  const struct {
+    const char* file;
+    const char* shown;
+  } cases[] = {
+      {"", "http:// 00100000 0 0 64 0 0 0 0 0 4 tree"},
+      {"[Tarnwick]\nstart_url=http://a.test/\ndepth=9\n}{ no setting\ndownload_zip=1\n",
+       "http://a.test/ 00100001 0 0 64 0 0 0 0 0 9 tree"},
+      {"[Tarnwick\ndepth=9\nsave_mode_tree=0\n", "http:// 00100000 0 0 64 0 0 0 0 0 9 date"},
+      {"[Tarnwick]\ndepth=nine\ndownload_img=yes\ndownload_txt_size=7\n",
+       "http:// 00100000 0 7 64 0 0 0 0 0 4 tree"},
+      {"[Tarnwick]\ndepth=99999999999\ndownload_img_size=4294967295\ndownload_zip_size=-1\n",
+       "http:// 00100000 0 0 4294967295 0 0 0 0 4294967295 4 tree"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       folder_.path().c_str() + QString("/%1").arg(&c - cases));
+    QFile file(stored().fileName());
+    QDir().mkpath(QFileInfo(file).path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(c.file) >= 0);
+    file.close();
+    profile_ = makeSettingsProfileStore("Corvane", "Tarnwick");
+    MainDialog dialog(services());
+    EXPECT_EQ(shownForm(dialog), c.shown);
+    EXPECT_EQ(textOf(dialog, kStatusLine), "");
+    EXPECT_EQ(dialog.focusWidget(), dialog.control(kStartUrlEdit));
+    profile_.reset();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), c.file);
+  }
 }
 
 TEST_F(MainDialogTest, OnlyTheSavingEndingsWriteTheForm) {
