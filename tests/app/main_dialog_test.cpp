@@ -26,8 +26,8 @@ QString textOf(const MainDialog& dialog, int id) {
 
 void click(const MainDialog& dialog, int id) { dialog.control<QPushButton>(id)->click(); }
 
-void pressKey(QWidget* target, Qt::Key key) {
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+void pressKey(QWidget* target, Qt::Key key, const QString& text = {}) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
   QApplication::sendEvent(target, &press);
 }
 
@@ -104,6 +104,18 @@ TEST_F(MainDialogTest, SettingsFileShowsEveryKeyThatCanBeRead) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), c.file);
   }
+}
+
+// The HTML threshold field never scrolls: a key that would not fit is refused alone.
+TEST_F(MainDialogTest, HtmlSizeFieldKeepsTheDigitsThatFit) {
+  MainDialog dialog(services());
+  auto* edit = dialog.control<QLineEdit>(kHtmlSizeEdit);
+  edit->clear();
+  const QString typed = "12345678901234567890";
+  for (const QChar digit : typed) pressKey(edit, Qt::Key(Qt::Key_0 + digit.digitValue()), digit);
+  EXPECT_TRUE(typed.startsWith(edit->text()));
+  EXPECT_GE(edit->text().size(), 8);
+  EXPECT_LT(edit->text().size(), typed.size());
 }
 
 TEST_F(MainDialogTest, OnlyTheSavingEndingsWriteTheForm) {
