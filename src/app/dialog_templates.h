@@ -28,6 +28,8 @@ enum MainControl : int {
   kHelpButton = 1027,
 };
 
+// The main window's caption, which message boxes take as their title.
+inline constexpr const char* kProgramTitle = "Tarnwick";
 inline constexpr const char* kManualPageUrl =
     "http://www.corvane.example/tarnwick/manual/index.html";
 inline constexpr const char* kSisterPageUrl = "http://www.corvane.example/fellhound/";
