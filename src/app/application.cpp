@@ -1,8 +1,9 @@
 #include "app/application.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QFileInfo>
 
+#include "app/dialog_template.h"
 #include "app/main_dialog.h"
 #include "app/profile_store.h"
 #include "app/qt_message_box.h"
@@ -25,6 +26,10 @@ int Application::run() {
   const QString name = nameFromProgramPath(QCoreApplication::arguments().value(0));
   QCoreApplication::setOrganizationName(kCompany);
   QCoreApplication::setApplicationName(name);
+
+  // Message boxes and menus are windows of their own, which take no font from the
+  // dialogs; the application's font reaches them too.
+  QApplication::setFont(dialogFont());
 
   const auto profile = makeSettingsProfileStore(kCompany, name);
   const auto shell = makeDesktopShellLauncher();
