@@ -11,11 +11,12 @@ TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_PACKAGES := clang libclang-rt-14-dev
+WINDOW_CHECK_PACKAGES := xvfb openbox x11-utils
 # The tests that run threads: both queues, the worker, whole crawls with stop and end,
 # and the desktop program stopped twice or ended in the middle of a download.
 THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlEndToEnd|HostileSite|MainDialogTest\.(StopPress|EndingDuring)
 
-.PHONY: deps configure build run test test-sanitizers screenshots bench fuzz clean
+.PHONY: deps configure build run test test-sanitizers screenshots check-window bench fuzz clean
 
 deps:
 	@bash tools/install-deps.sh $(PACKAGES)
@@ -35,6 +36,11 @@ screenshots: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The main window as a window manager sees it, under Xvfb (tools/check-window.sh).
+check-window: build
+	@bash tools/install-deps.sh $(WINDOW_CHECK_PACKAGES)
+	bash tools/check-window.sh $(BUILD_DIR)/src/app/tarnwick
 
 # Release build of the benchmarks only; runs every micro-benchmark program, then the
 # side-by-side crawl against wget and curl (bench/README.md).

@@ -35,8 +35,11 @@ int Application::run() {
   const auto shell = makeDesktopShellLauncher();
   const auto messages = makeQtMessageBox();
   MainDialog dialog({*profile, *shell, *messages});
-  dialog.exec();
-  return 0;
+  // Shown rather than run modally: window managers take a modal window for a dialog
+  // and leave it out of the task bar.
+  QObject::connect(&dialog, &QDialog::finished, &QCoreApplication::quit);
+  dialog.show();
+  return QApplication::exec();
 }
 
 }  // namespace tarnwick

@@ -63,6 +63,8 @@ struct MainDialog::RunQueues {
 
 MainDialog::MainDialog(AppServices services)
     : TemplateDialog(kMainDialogTemplate, nullptr), services_(services) {
+  // A top-level window rather than a dialog, so that task bars list it.
+  setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | Qt::Window);
   setWindowIcon(programIcon());
   form_ = loadSettings(services_.profile);
   control<QLabel>(kStatusLine)->clear();
