@@ -1,12 +1,11 @@
 #include <QCheckBox>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <thread>
@@ -87,18 +86,17 @@ TEST_F(MainDialogTest, SettingsFileShowsEveryKeyThatCanBeRead) {
     SCOPED_TRACE(c.file);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        folder_.path().c_str() + QString("/%1").arg(&c - cases));
-    QFile file(stored().fileName());
-    QDir().mkpath(QFileInfo(file).path());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(c.file) >= 0);
-    file.close();
+    const std::filesystem::path file = stored().fileName().toStdString();
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << c.file;
     profile_ = makeSettingsProfileStore("Corvane", "Tarnwick");
     MainDialog dialog(services());
     EXPECT_EQ(shownForm(dialog), c.shown);
     EXPECT_EQ(textOf(dialog, kStatusLine), "");
     EXPECT_EQ(dialog.focusWidget(), dialog.control(kStartUrlEdit));
     profile_.reset();
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), c.file);
+    std::ifstream written(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), c.file);
   }
 }
 
