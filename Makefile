@@ -11,12 +11,17 @@ TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_PACKAGES := clang libclang-rt-14-dev
+WINDOW_CHECK_PACKAGES := xvfb openbox x11-utils
+PACKAGE_DIR ?= $(BUILD_DIR)/package
+PACKAGE_PACKAGES := dpkg-dev file
+PACKAGE_CHECK_PACKAGES := lintian desktop-file-utils appstream
 # The tests that run threads: both queues, the worker, whole crawls over one and several
 # connections with a stop, and the desktop program stopped, stopped twice or ended in the
 # middle of a download.
 THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlSession|HostileSite|MainDialogTest\.(RunPress|EndingOrStopping)
 
-.PHONY: deps configure build run test test-sanitizers screenshots bench fuzz clean
+.PHONY: deps configure build run test test-sanitizers screenshots check-window package \
+        check-package bench fuzz clean
 
 deps:
 	@bash tools/install-deps.sh $(PACKAGES)
@@ -36,6 +41,22 @@ screenshots: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The main window as a window manager sees it, under Xvfb (tools/check-window.sh).
+check-window: build
+	@bash tools/install-deps.sh $(WINDOW_CHECK_PACKAGES)
+	bash tools/check-window.sh $(BUILD_DIR)/src/app/tarnwick
+
+# The Debian package, made by CPack in $(PACKAGE_DIR) (packaging/CMakeLists.txt).
+package: build
+	@bash tools/install-deps.sh $(PACKAGE_PACKAGES)
+	rm -rf $(PACKAGE_DIR)
+	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(PACKAGE_DIR)
+
+# The package through lintian, desktop-file-validate and appstreamcli (tools/check-package.sh).
+check-package: package screenshots
+	@bash tools/install-deps.sh $(PACKAGE_CHECK_PACKAGES)
+	bash tools/check-package.sh $(PACKAGE_DIR)/tarnwick_*.deb $(BUILD_DIR)/screenshots
 
 # Release build of the benchmarks only; runs every micro-benchmark program, then the
 # side-by-side crawl against wget and curl (bench/README.md).

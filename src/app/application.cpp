@@ -1,8 +1,9 @@
 #include "app/application.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QFileInfo>
 
+#include "app/dialog_template.h"
 #include "app/main_dialog.h"
 #include "app/profile_store.h"
 #include "app/qt_message_box.h"
@@ -26,12 +27,19 @@ int Application::run() {
   QCoreApplication::setOrganizationName(kCompany);
   QCoreApplication::setApplicationName(name);
 
+  // Message boxes and menus are windows of their own, which take no font from the
+  // dialogs; the application's font reaches them too.
+  QApplication::setFont(dialogFont());
+
   const auto profile = makeSettingsProfileStore(kCompany, name);
   const auto shell = makeDesktopShellLauncher();
   const auto messages = makeQtMessageBox();
   MainDialog dialog({*profile, *shell, *messages});
-  dialog.exec();
-  return 0;
+  // Shown rather than run modally: window managers take a modal window for a dialog
+  // and leave it out of the task bar.
+  QObject::connect(&dialog, &QDialog::finished, &QCoreApplication::quit);
+  dialog.show();
+  return QApplication::exec();
 }
 
 }  // namespace tarnwick

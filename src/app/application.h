@@ -5,7 +5,7 @@
 namespace tarnwick {
 
 // The program's entry once the QApplication exists: names the profile store after the
-// company and the program file, runs the main dialog modally and returns when it ends.
+// company and the program file, shows the main window and returns when it has ended.
 class Application {
  public:
   int run();

@@ -9,6 +9,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QValidator>
 
 namespace tarnwick {
 namespace {
@@ -23,13 +26,29 @@ int mulDiv(int value, int numerator, int denominator) {
   return (value * numerator + denominator / 2) / denominator;
 }
 
-// An edit without horizontal scrolling refuses input that would not fit.
-void refuseOverflow(QLineEdit* edit) {
-  QObject::connect(edit, &QLineEdit::textEdited, edit, [edit] {
-    const int room = edit->contentsRect().width() - 4;
-    if (edit->fontMetrics().horizontalAdvance(edit->text()) > room) edit->undo();
-  });
-}
+// For an edit without horizontal scrolling: a change that would make the text wider
+// than the edit shows is refused on its own, so the text typed before it stays.
+class FitsWidthValidator final : public QValidator {
+ public:
+  explicit FitsWidthValidator(QLineEdit* edit) : QValidator(edit), edit_(edit) {}
+  State validate(QString& text, int&) const override {
+    return edit_->fontMetrics().horizontalAdvance(text) <= textRoom() ? Acceptable : Invalid;
+  }
+
+ private:
+  // Where QLineEdit lays text out: inside the style's frame and the text margins, two
+  // pixels in on each side, with one pixel kept for the cursor after the last character.
+  int textRoom() const {
+    QStyleOptionFrame frame;
+    frame.initFrom(edit_);
+    frame.lineWidth = edit_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, edit_);
+    const QRect contents =
+        edit_->style()->subElementRect(QStyle::SE_LineEditContents, &frame, edit_);
+    return contents.marginsRemoved(edit_->textMargins()).width() - 2 * 2 - 1;
+  }
+
+  const QLineEdit* edit_;
+};
 
 QLabel* makeIcon(const ControlEntry& entry, QWidget* parent) {
   auto* label = new QLabel(parent);
@@ -53,7 +72,7 @@ QWidget* makeWidget(const ControlEntry& entry, QWidget* parent) {
       return makeStaticText(entry, parent);
     case ControlKind::Edit: {
       auto* edit = new QLineEdit(parent);
-      if (entry.style & NoHorizontalScroll) refuseOverflow(edit);
+      if (entry.style & NoHorizontalScroll) edit->setValidator(new FitsWidthValidator(edit));
       return edit;
     }
     case ControlKind::CheckBox:

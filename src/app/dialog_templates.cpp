@@ -92,7 +92,7 @@ constexpr ControlEntry kSisterIntroControls[] = {
 
 }  // namespace
 
-const DialogTemplate kMainDialogTemplate{"Tarnwick", 395, 371, true, kMainControls};
+const DialogTemplate kMainDialogTemplate{kProgramTitle, 395, 371, true, kMainControls};
 const DialogTemplate kAboutDialogTemplate{"Tarnwickについて", 209, 55, false, kAboutControls};
 const DialogTemplate kExitConfirmTemplate{"終了しますか？", 146, 69, false, kExitConfirmControls};
 const DialogTemplate kManualLaunchTemplate{"オンラインマニュアルの起動", 169, 79, false,

@@ -28,8 +28,10 @@ enum MainControl : int {
   kHelpButton = 1027,
 };
 
-inline constexpr const char* kManualPageUrl =
-    "http://www.corvane.example/tarnwick/manual/index.html";
+// The main window's caption, which message boxes take as their title.
+inline constexpr const char* kProgramTitle = "Tarnwick";
+// Short enough for the manual dialog's one-line label to show it whole.
+inline constexpr const char* kManualPageUrl = "http://corvane.example/tarnwick/help/";
 inline constexpr const char* kSisterPageUrl = "http://www.corvane.example/fellhound/";
 
 extern const DialogTemplate kMainDialogTemplate;

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 
 #include "app/dialog_templates.h"
 #include "app/dialogs.h"
@@ -45,11 +46,25 @@ std::uint32_t& numberOf(FormValues& form, int slot) {
 
 int checkBoxOf(int category) { return kHtmlCheck + category; }
 
+// The window's context menu, which holds the About item.
+void showAboutMenu(QWidget* window, const QPoint& globalPos) {
+  QMenu menu(window);
+  const QAction* about = menu.addAction(QString::fromUtf8("Tarnwickについて(&A)..."));
+  if (menu.exec(globalPos) == about) AboutDialog(window).exec();
+}
+
 }  // namespace
 
 MainDialog::MainDialog(AppServices services)
     : TemplateDialog(kMainDialogTemplate, nullptr), services_(services) {
+  // A top-level window rather than a dialog, so that task bars list it.
+  setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | Qt::Window);
   setWindowIcon(programIcon());
+  // The keyboard's way to the context menu besides the Menu key.
+  connect(new QShortcut(Qt::SHIFT | Qt::Key_F10, this), &QShortcut::activated, this, [this] {
+    const QWidget* anchor = focusWidget() ? focusWidget() : this;
+    showAboutMenu(this, anchor->mapToGlobal(anchor->rect().center()));
+  });
   form_ = loadSettings(services_.profile);
   control<QLabel>(kStatusLine)->clear();
   control<QLabel>(kParameterLine)->clear();
@@ -214,9 +229,7 @@ void MainDialog::closeEvent(QCloseEvent* event) {
 }
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
-  QMenu menu(this);
-  const QAction* about = menu.addAction(QString::fromUtf8("Tarnwickについて(&A)..."));
-  if (menu.exec(event->globalPos()) == about) AboutDialog(this).exec();
+  showAboutMenu(this, event->globalPos());
 }
 
 void MainDialog::timerEvent(QTimerEvent*) { tick(); }

@@ -1,6 +1,7 @@
 #include "app/profile_store.h"
 
 #include <QSettings>
+#include <limits>
 
 namespace tarnwick {
 namespace {
@@ -18,8 +19,13 @@ class SettingsProfileStore final : public ProfileStore {
   std::int32_t getInteger(const QString& section, const QString& key,
                           std::int32_t fallback) override {
     bool ok = false;
-    const int value = read(section, key).toInt(&ok);
-    return ok ? value : fallback;
+    const qlonglong value = read(section, key).toLongLong(&ok);
+    // Either reading of 32 bits counts: sizes are unsigned, the counter is signed.
+    if (!ok || value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::uint32_t>::max()) {
+      return fallback;
+    }
+    return static_cast<std::int32_t>(value);
   }
 
   void writeString(const QString& section, const QString& key, const QString& value) override {
@@ -31,9 +37,9 @@ class SettingsProfileStore final : public ProfileStore {
   }
 
  private:
-  // A store that could not be read, or read only in part, counts as empty.
+  // A damaged line costs only its own key: QSettings reads on past it and keeps the
+  // rest, so its error status is no reason to ignore the whole store.
   QVariant read(const QString& section, const QString& key) {
-    if (settings_.status() != QSettings::NoError) return {};
     return settings_.value(section + '/' + key);
   }
 

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "app/dialog_templates.h"
 #include "platform/codepage.h"
 
 namespace tarnwick {
@@ -14,7 +15,7 @@ class QtMessageBox final : public MessageBox {
   void showWarning(const ByteString& text) override {
     const QString message = QString::fromStdString(cp932ToUtf8(text));
     const auto show = [message] {
-      QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), message,
+      QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kProgramTitle), message,
                       QMessageBox::Ok, QApplication::activeWindow());
       box.exec();
     };

@@ -6,7 +6,7 @@
 
 namespace tarnwick {
 
-// QMessageBox with the warning icon, one OK button and the application name as title.
+// QMessageBox with the warning icon, one OK button and the main window's caption as title.
 // Make it on the UI thread. A call from another thread shows the box on the UI thread
 // and waits there until the user has dismissed it.
 std::unique_ptr<MessageBox> makeQtMessageBox();

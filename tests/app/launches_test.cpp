@@ -53,5 +53,19 @@ TEST_F(LaunchTest, LaunchesOpenThroughTheShell) {
   EXPECT_TRUE(QFileInfo(download).isFile());
 }
 
+// A static text is one line that never grows, so a text wider than it is cut off.
+TEST_F(LaunchTest, EveryStaticTextFitsItsWidth) {
+  const QFontMetrics metrics(dialogFont());
+  for (const DialogTemplate* dialog :
+       {&kMainDialogTemplate, &kAboutDialogTemplate, &kExitConfirmTemplate, &kManualLaunchTemplate,
+        &kSisterIntroTemplate}) {
+    for (const ControlEntry& c : dialog->controls) {
+      if (c.kind != ControlKind::StaticText) continue;
+      const QRect area = toPixels(QRect(0, 0, c.width, c.height), baseUnitsOf(dialogFont()));
+      EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(c.text)), area.width()) << c.text;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick::testing

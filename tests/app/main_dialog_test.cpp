@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <thread>
@@ -23,8 +25,8 @@ QString textOf(const MainDialog& dialog, int id) {
 
 void click(const MainDialog& dialog, int id) { dialog.control<QPushButton>(id)->click(); }
 
-void pressKey(QWidget* target, Qt::Key key) {
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+void pressKey(QWidget* target, Qt::Key key, const QString& text = {}) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
   QApplication::sendEvent(target, &press);
 }
 
@@ -54,18 +56,59 @@ class MainDialogTest : public AppTest {
   const std::string image_ = std::string(70 * 1024, 'i');
 };
 
-TEST_F(MainDialogTest, EmptyStoreOpensWithTheDefaults) {
-  MainDialog dialog(services());
-  EXPECT_EQ(textOf(dialog, kStartUrlEdit), "http://");
-  for (int c = 0; c < 8; ++c) {
-    EXPECT_EQ(dialog.control<QCheckBox>(kHtmlCheck + c)->isChecked(), c == 2) << c;
-    EXPECT_EQ(textOf(dialog, c == 0 ? kHtmlSizeEdit : kTxtSizeEdit + c - 1), c == 2 ? "64" : "0");
+// The form on one line, in window order: the texts of the URL, depth and threshold
+// fields, then the two layout buttons and the eight category boxes as 0 or 1.
+std::string shownForm(const MainDialog& dialog) {
+  QString line;
+  for (const auto* edit : dialog.findChildren<QLineEdit*>()) line += edit->text() + ' ';
+  for (const auto* button : dialog.findChildren<QAbstractButton*>()) {
+    if (button->isCheckable()) line += button->isChecked() ? '1' : '0';
   }
-  EXPECT_EQ(textOf(dialog, kDepthEdit), "4");
-  EXPECT_TRUE(dialog.control<QRadioButton>(kTreeRadio)->isChecked());
-  EXPECT_EQ(textOf(dialog, kStatusLine), "");
-  EXPECT_EQ(dialog.focusWidget(), dialog.control(kStartUrlEdit));
-  EXPECT_TRUE(stored().allKeys().isEmpty());
+  return line.toStdString();
+}
+
+// A damaged settings file costs only the keys that cannot be read, and opening it writes nothing.
+TEST_F(MainDialogTest, SettingsFileShowsEveryKeyThatCanBeRead) {
+  const struct {
+    const char* file;
+    const char* shown;
+  } cases[] = {
+      {"", "http:// 4 0 0 64 0 0 0 0 0 1000100000"},
+      {"[Tarnwick]\nstart_url=http://a.test/\ndepth=9\n}{ no setting\ndownload_zip=1\n",
+       "http://a.test/ 9 0 0 64 0 0 0 0 0 1000100001"},
+      {"[Tarnwick\ndepth=9\nsave_mode_tree=0\n", "http:// 9 0 0 64 0 0 0 0 0 0100100000"},
+      {"[Tarnwick]\ndepth=nine\ndownload_img=yes\ndownload_txt_size=7\n",
+       "http:// 4 0 7 64 0 0 0 0 0 1000100000"},
+      {"[Tarnwick]\ndepth=99999999999\ndownload_img_size=4294967295\ndownload_zip_size=-1\n",
+       "http:// 4 0 0 4294967295 0 0 0 0 4294967295 1000100000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       folder_.path().c_str() + QString("/%1").arg(&c - cases));
+    const std::filesystem::path file = stored().fileName().toStdString();
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << c.file;
+    profile_ = makeSettingsProfileStore("Corvane", "Tarnwick");
+    MainDialog dialog(services());
+    EXPECT_EQ(shownForm(dialog), c.shown);
+    EXPECT_EQ(textOf(dialog, kStatusLine), "");
+    EXPECT_EQ(dialog.focusWidget(), dialog.control(kStartUrlEdit));
+    profile_.reset();
+    std::ifstream written(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), c.file);
+  }
+}
+
+// The HTML threshold field never scrolls: a key that would not fit is refused alone.
+TEST_F(MainDialogTest, HtmlSizeFieldKeepsTheDigitsThatFit) {
+  MainDialog dialog(services());
+  auto* edit = dialog.control<QLineEdit>(kHtmlSizeEdit);
+  edit->clear();
+  for (const QChar digit : QString("123456789012")) {
+    pressKey(edit, Qt::Key(Qt::Key_0 + digit.digitValue()), digit);
+  }
+  EXPECT_EQ(edit->text().toStdString(), "12345678");  // a ninth digit would be cut off
 }
 
 TEST_F(MainDialogTest, OnlyTheSavingEndingsWriteTheForm) {
