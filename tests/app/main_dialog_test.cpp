@@ -206,7 +206,7 @@ TEST_F(MainDialogTest, RunPressCrawlsAndListsTheDownloadsUntilStopped) {
   server_.serveFiles({{"/index.html", R"(<img src="a.png"><img src="big.png"><img src="c.png">)"},
                       {"/a.png", image_},
                       {"/c.png", image_}});
-  server_.setResponse("/big.png", ScriptedResponse::stalled(image_, 1024));
+  server_.setResponse("/big.png", ScriptedResponse{.body = image_, .cutAt = 1024, .stall = true});
   MainDialog dialog(services());
   startCrawl(dialog);
   EXPECT_TRUE(dialog.runActive());
@@ -237,7 +237,8 @@ TEST_F(MainDialogTest, EndingOrStoppingTwiceDuringADownloadAbortsIt) {
   server_.serveFiles({{"/index.html", R"(<img src="big.png">)"}});
   for (const bool ending : {true, false}) {
     SCOPED_TRACE(ending ? "Escape" : "second stop press");
-    server_.setResponse("/big.png", ScriptedResponse::stalled(body, 1 << 20));
+    server_.setResponse("/big.png",
+                        ScriptedResponse{.body = body, .cutAt = 1 << 20, .stall = true});
     // Should aborting not work, the download is let go after half a minute, and noted.
     std::promise<void> ended;
     auto rescued = std::async(std::launch::async, [&, done = ended.get_future()] {

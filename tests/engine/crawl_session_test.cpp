@@ -1,6 +1,6 @@
 // Whole crawls in a crawl session: the real fetcher and extractor over libcurl and the POSIX
-// file system, against a site served on 127.0.0.1 with a delay per request, in a temporary
-// folder, over one connection and over four.
+// file system, in a temporary folder, against sites served on 127.0.0.1: one with a delay
+// per request, crawled over one connection and over four, and a hostile one.
 
 #include "engine/crawl_session.h"
 
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -43,6 +44,11 @@ const std::map<std::string, R> kSite = {
     {"/stop.gif", R::ok("stop")},
     {"/after.gif", R::ok("after")},
 };
+
+std::string contentOf(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
 
 struct Outcome {
   std::string statuses;  // "<letter><path> " each, one per transfer for downLoading
@@ -97,8 +103,7 @@ class CrawlSessionTest : public ::testing::Test {
     // Each file as its size and first bytes.
     for (const auto& entry : fs::recursive_directory_iterator("download")) {
       if (!entry.is_regular_file()) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      const std::string content{std::istreambuf_iterator<char>(in), {}};
+      const std::string content = contentOf(entry.path());
       outcome.files[fs::relative(entry.path(), "download")] =
           std::to_string(content.size()) + ":" + content.substr(0, 5);
     }
@@ -146,6 +151,90 @@ TEST_F(CrawlSessionTest, SeveralConnectionsReportAndSaveExactlyAsOne) {
     if (c.layout == SaveLayout::Date) {
       EXPECT_EQ(one.files["20050314/a.gif"], "5:AAAAA");
     }
+  }
+}
+
+// Well above what the crawl needs (one page text is cut at 64 MiB), below what a page
+// read whole or a growing queue would take. ThreadSanitizer's shadow memory quadruples it;
+// AddressSanitizer keeps freed memory aside for a while.
+#if defined(__SANITIZE_THREAD__)
+constexpr long kPeakGrowthBoundKiB = 4 * 512 * 1024;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr long kPeakGrowthBoundKiB = 2 * 512 * 1024;
+#else
+constexpr long kPeakGrowthBoundKiB = 512 * 1024;
+#endif
+
+// A field of /proc/self/status in KiB, such as "VmHWM"; 0 when unreadable.
+long procStatusKiB(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
+  }
+  return 0;
+}
+
+// A crawl trap (every page links two deeper ones and an image, without end), a page with
+// 100,000 links, a 2 MB page of links below a 7.8 KB folder name, a 200 MiB page, a
+// redirect loop, a redirect to a local file and hostile link names.
+void serveHostileSite(testing::LoopbackHttpServer& server) {
+  const std::string longFolder(7800, 'f');
+  server.setResponse(
+      "/index.html",
+      R::ok(R"(<a href="trap/t.html"><a href="many.html"><a href="huge.html">)"
+            R"(<a href="loop.html"><img src="passwd.gif"><a href=")" +
+            longFolder + R"(/links.html"><img src="../../../../../escape.gif">)" +
+            R"(<img src="a/../../b/../../up.gif"><img src="%00.gif">)" + R"(<img src="nul)" +
+            std::string(1, '\0') + "byte.gif\"><img src=\"ctl\x01\x7f.gif\">" + "<img src=\"" +
+            std::string(400, 'n') + ".gif\">"));
+  std::string many, links;
+  for (int i = 0; i < 100000; ++i) many += "<img src=\"many/" + std::to_string(i % 50) + ".gif\">";
+  server.setResponse("/many.html", R::ok(many));
+  // Each resolves to 7.8 KB, in a file category the crawl does not save.
+  for (int i = 0; links.size() < 2'000'000; ++i) links += "<a href=" + std::to_string(i) + ".zip>";
+  server.setResponse("/" + longFolder + "/links.html", R::ok(links));
+  server.setResponse("/huge.html",
+                     R{.body = "<p>filler</p>\n", .repeatedLength = std::uint64_t{200} << 20});
+  server.setResponse("/loop.html", R::redirect("/loop.html"));
+  server.setResponse("/passwd.gif", R::redirect("file:///etc/passwd"));
+  server.setHandler([](const std::string& path) -> std::optional<R> {
+    if (path.ends_with(".gif")) return R::ok("GIF89a " + path);
+    if (!path.starts_with("/trap/") || !path.ends_with(".html")) return std::nullopt;
+    const std::string name = path.substr(path.rfind('/') + 1, path.size() - path.rfind('/') - 6);
+    return R::ok("<a href=\"" + name + "a.html\"><a href=\"" + name + "b/x.html\"><img src=\"" +
+                 name + ".gif\">");
+  });
+}
+
+// The crawl ends by itself, within its memory bound, having fetched every URL it entered;
+// every file lies below the download folder, and none holds the local file a redirect
+// pointed to.
+TEST_F(CrawlSessionTest, HostileSiteEndsWithBoundedMemoryAndEveryFileInside) {
+  serveHostileSite(server_);
+  const auto http = makeCurlHttpClient({.connectTimeout = 2s, .dripWindow = 500ms});
+  const auto components =
+      makeCrawlComponentFactory({http.get(), files_.get(), &clock_, &messageBox_, &exit_});
+  std::ofstream("/proc/self/clear_refs") << "5";  // restarts peak-memory counting
+  const long rssBefore = procStatusKiB("VmRSS");
+  const auto statuses =
+      testing::runCrawl(testing::crawlJob(server_.url("/index.html"), 3, {2}), *components);
+  EXPECT_LT(procStatusKiB("VmHWM") - rssBefore, kPeakGrowthBoundKiB);
+  EXPECT_EQ(statuses.back().value1, 0) << "the run failed: " << statuses.back().detail.str();
+  EXPECT_TRUE(messageBox_.texts().empty());
+  std::set<std::string> entered, fetched;
+  for (const UiMessage& m : statuses) {
+    (m.code == UiCode::StatusUrlAdded ? entered : fetched).insert(m.text.str());
+  }
+  EXPECT_GT(entered.size(), 50u);
+  EXPECT_TRUE(std::ranges::includes(fetched, entered));
+
+  const std::string download = fs::weakly_canonical("download").string() + "/";
+  const std::string passwd = contentOf("/etc/passwd");
+  for (const auto& entry : fs::recursive_directory_iterator(dir_.path())) {
+    if (!entry.is_regular_file()) continue;
+    const std::string path = fs::weakly_canonical(entry.path()).string();
+    EXPECT_TRUE(path.starts_with(download)) << path;
+    EXPECT_TRUE(passwd.empty() || contentOf(path).find(passwd) == std::string::npos) << path;
   }
 }
 

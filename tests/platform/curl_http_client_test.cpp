@@ -65,7 +65,7 @@ TEST_F(CurlHttpClientTest, ResponsesArriveAsServedOrFail) {
   std::ofstream(temp.path() / "secret") << "local secret";
   R drip = R::ok(std::string(2000, 'd'));
   drip.dripInterval = 20ms;
-  R interim = R::rawReply("");
+  R interim = R{.raw = ""};
   for (int i = 0; i < 100; ++i) *interim.raw += "HTTP/1.1 100 Continue\r\n\r\n";
   interim.dripInterval = 20ms;
   interim.dripBytes = 25;
@@ -80,8 +80,8 @@ TEST_F(CurlHttpClientTest, ResponsesArriveAsServedOrFail) {
   } cases[] = {
       {R::ok("hello"), "", 200, 5, "hello"},
       {R::ok("unread"), "", 200, 6, "", Status::Kind::Ok, false},
-      {R::withStatus(404, "gone"), "", 404, 4, "gone"},
-      {R::ok("until close", testing::BodyFraming::CloseDelimited), "", 200, {}, "until close"},
+      {R{.status = 404, .body = "gone"}, "", 404, 4, "gone"},
+      {R{.body = "until close", .closeDelimited = true}, "", 200, {}, "until close"},
       {R::ok(large), "", 200, large.size(), large},
       {{}, server_.url("/hop20"), 200, 12, "end of chain"},
       {{}, server_.url("/hop21"), 0, {}, "", Status::Kind::Network},
@@ -91,11 +91,12 @@ TEST_F(CurlHttpClientTest, ResponsesArriveAsServedOrFail) {
        {},
        "",
        Status::Kind::Network},
-      {R::cutOff("0123456789", 4), "", 200, 10, "0123", Status::Kind::Network},
-      {R::stalled("0123456789", 4), "", 200, 10, "0123", Status::Kind::Network},
+      {R{.body = "0123456789", .cutAt = 4}, "", 200, 10, "0123", Status::Kind::Network},
+      {R{.body = "0123456789", .cutAt = 4, .stall = true}, "", 200, 10, "0123",
+       Status::Kind::Network},
       {drip, "", 200, 2000, "", Status::Kind::Network},
       {interim, "", 0, {}, "", Status::Kind::Network},
-      {R::rawReply("NONSENSE\r\n\r\n"), "", 0, {}, "", Status::Kind::Network},
+      {R{.raw = "NONSENSE\r\n\r\n"}, "", 0, {}, "", Status::Kind::Network},
       {{}, testing::LoopbackHttpServer().url("/"), 0, {}, "", Status::Kind::Network},
   };
   auto client = makeCurlHttpClient({.connectTimeout = 2s, .dripWindow = 300ms});
@@ -134,7 +135,7 @@ TEST_F(CurlHttpClientTest, AgentAndHeaderTextReachEveryHop) {
 
 // With the flag ignored, the transfer would end only when the server drops the stall.
 TEST_F(CurlHttpClientTest, AbortFlagEndsABlockedTransfer) {
-  server_.setResponse("/slow", R::stalled("0123456789", 2));
+  server_.setResponse("/slow", R{.body = "0123456789", .cutAt = 2, .stall = true});
   std::atomic<bool> abort = false;
   auto client = makeCurlHttpClient({.dripWindow = 1h});
   std::thread stopper([&] {

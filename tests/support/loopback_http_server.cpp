@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <sstream>
 #include <string_view>
 #include <system_error>
@@ -18,44 +17,31 @@
 namespace tarnwick::testing {
 namespace {
 
-constexpr std::size_t kMaxRequestHeadBytes = 64 * 1024;
-constexpr int kIdleClientMs = 10000;  // a client that sends nothing for this long is dropped
+constexpr int kIdleClientMs = 10000;  // a client that does nothing for this long is dropped
 constexpr auto kLongestStall = std::chrono::seconds(60);
 
 // Waits until `socket` is ready for `events`; false on error, timeout or server shutdown.
-bool waitReady(int socket, short events, int wakeEvent, int timeoutMs) {
+bool waitReady(int socket, short events, int wakeEvent, int timeoutMs = kIdleClientMs) {
   pollfd fds[2] = {{socket, events, 0}, {wakeEvent, POLLIN, 0}};
-  for (;;) {
-    const int ready = poll(fds, 2, timeoutMs);
-    if (ready < 0 && errno == EINTR) continue;
-    return ready > 0 && fds[1].revents == 0 && fds[0].revents != 0;
+  int ready = 0;
+  while ((ready = poll(fds, 2, timeoutMs)) < 0 && errno == EINTR) {
   }
+  return ready > 0 && fds[1].revents == 0 && fds[0].revents != 0;
+}
+
+// Waits `duration`; true when the server began shutting down meanwhile.
+bool shutDownWithin(std::chrono::milliseconds duration, int wakeEvent) {
+  pollfd wake = {wakeEvent, POLLIN, 0};
+  return poll(&wake, 1, static_cast<int>(duration.count())) != 0;
 }
 
 bool sendAll(int socket, std::string_view data, int wakeEvent) {
   while (!data.empty()) {
-    const ssize_t sent = send(socket, data.data(), data.size(), MSG_NOSIGNAL);
+    const ssize_t sent = ::send(socket, data.data(), data.size(), MSG_NOSIGNAL);
     if (sent > 0) {
       data.remove_prefix(static_cast<std::size_t>(sent));
-    } else if (sent < 0 && errno != EAGAIN && errno != EINTR) {
-      return false;
-    } else if (!waitReady(socket, POLLOUT, wakeEvent, kIdleClientMs)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Waits `duration`; false when the server shuts down meanwhile.
-bool pause(std::chrono::milliseconds duration, int wakeEvent) {
-  pollfd wake = {wakeEvent, POLLIN, 0};
-  return duration.count() == 0 || poll(&wake, 1, static_cast<int>(duration.count())) == 0;
-}
-
-bool drip(int socket, std::string_view data, const ScriptedResponse& response, int wakeEvent) {
-  for (; !data.empty(); data.remove_prefix(std::min(response.dripBytes, data.size()))) {
-    if (!sendAll(socket, data.substr(0, response.dripBytes), wakeEvent) ||
-        !pause(response.dripInterval, wakeEvent)) {
+    } else if ((sent < 0 && errno != EAGAIN && errno != EINTR) ||
+               !waitReady(socket, POLLOUT, wakeEvent)) {
       return false;
     }
   }
@@ -65,10 +51,10 @@ bool drip(int socket, std::string_view data, const ScriptedResponse& response, i
 // Reads up to the blank line that ends the request head; empty when the client gave up.
 std::string receiveRequestHead(int socket, int wakeEvent) {
   std::string head;
-  while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxRequestHeadBytes) {
-    if (!waitReady(socket, POLLIN, wakeEvent, kIdleClientMs)) return {};
+  while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
     char buffer[4096];
-    const ssize_t received = recv(socket, buffer, sizeof buffer, 0);
+    const ssize_t received =
+        waitReady(socket, POLLIN, wakeEvent) ? recv(socket, buffer, sizeof buffer, 0) : 0;
     if (received == 0 || (received < 0 && errno != EAGAIN && errno != EINTR)) return {};
     if (received > 0) head.append(buffer, static_cast<std::size_t>(received));
   }
@@ -89,7 +75,7 @@ std::string responseHead(const ScriptedResponse& response) {
   // Clients read the status code only, so one reason phrase fits every status.
   std::string head =
       "HTTP/1.1 " + std::to_string(response.status) + " Scripted\r\nConnection: close\r\n";
-  if (response.framing == BodyFraming::ContentLength) {
+  if (!response.closeDelimited) {
     const std::uint64_t length = response.repeatedLength.value_or(response.body.size());
     head += "Content-Length: " + std::to_string(length) + "\r\n";
   }
@@ -97,48 +83,7 @@ std::string responseHead(const ScriptedResponse& response) {
   return head + "\r\n";
 }
 
-// Sends the body as scripted: whole, cut, or a pattern repeated one block at a time.
-bool sendBody(int socket, const ScriptedResponse& response, int wakeEvent) {
-  const std::string_view body = response.body;
-  if (!response.repeatedLength)
-    return sendAll(socket, body.substr(0, response.cutAt.value_or(body.size())), wakeEvent);
-  std::string block;
-  while (!body.empty() && block.size() < 64 * 1024) block += body;
-  for (std::uint64_t left = *response.repeatedLength; left > 0 && !block.empty();) {
-    const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), left));
-    if (!sendAll(socket, std::string_view(block).substr(0, size), wakeEvent)) return false;
-    left -= size;
-  }
-  return true;
-}
-
 }  // namespace
-
-ScriptedResponse ScriptedResponse::ok(std::string body, BodyFraming framing) {
-  return {.body = std::move(body), .framing = framing};
-}
-
-ScriptedResponse ScriptedResponse::withStatus(int status, std::string body) {
-  return {.status = status, .body = std::move(body)};
-}
-
-ScriptedResponse ScriptedResponse::redirect(std::string location, int status) {
-  return {.status = status, .headers = {"Location: " + location}};
-}
-
-ScriptedResponse ScriptedResponse::cutOff(std::string body, std::size_t bytesSent) {
-  return {.body = std::move(body), .cutAt = bytesSent};
-}
-
-ScriptedResponse ScriptedResponse::stalled(std::string body, std::size_t bytesSent) {
-  return {.body = std::move(body), .cutAt = bytesSent, .stall = true};
-}
-
-ScriptedResponse ScriptedResponse::rawReply(std::string bytes) { return {.raw = std::move(bytes)}; }
-
-ScriptedResponse ScriptedResponse::repeated(std::string pattern, std::uint64_t length) {
-  return {.body = std::move(pattern), .repeatedLength = length};
-}
 
 LoopbackHttpServer::LoopbackHttpServer()
     : listenSocket_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)),
@@ -233,18 +178,35 @@ void LoopbackHttpServer::serve(int socket) {
     log_.push_back(request);
   }
   const ScriptedResponse response = responseFor(request.path);
-  if (!pause(response.delay, wakeEvent_)) return;
+  if (send(socket, response) && response.stall) holdStall();
+  shutdown(socket, SHUT_WR);
+}
+
+// Sends the reply as scripted: whole, cut, dripped, or a pattern repeated one block at a
+// time. False when the client went away.
+bool LoopbackHttpServer::send(int socket, const ScriptedResponse& response) const {
+  if (!response.raw && !sendAll(socket, responseHead(response), wakeEvent_)) return false;
+  std::string_view body = response.raw ? *response.raw : response.body;
   if (response.dripInterval.count() > 0) {
-    if (response.raw || sendAll(socket, responseHead(response), wakeEvent_)) {
-      drip(socket, response.raw.value_or(response.body), response, wakeEvent_);
+    for (; !body.empty(); body.remove_prefix(std::min(response.dripBytes, body.size()))) {
+      if (!sendAll(socket, body.substr(0, response.dripBytes), wakeEvent_) ||
+          shutDownWithin(response.dripInterval, wakeEvent_)) {
+        return false;
+      }
     }
-  } else if (response.raw) {
-    sendAll(socket, *response.raw, wakeEvent_);
-  } else if (sendAll(socket, responseHead(response), wakeEvent_) &&
-             sendBody(socket, response, wakeEvent_)) {
-    if (response.stall) holdStall();
-    shutdown(socket, SHUT_WR);
+    return true;
   }
+  if (!response.repeatedLength) {
+    return sendAll(socket, body.substr(0, response.cutAt.value_or(body.size())), wakeEvent_);
+  }
+  std::string block;
+  while (!body.empty() && block.size() < 64 * 1024) block += body;
+  for (std::uint64_t left = *response.repeatedLength; left > 0 && !block.empty();) {
+    const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), left));
+    if (!sendAll(socket, std::string_view(block).substr(0, size), wakeEvent_)) return false;
+    left -= size;
+  }
+  return true;
 }
 
 ScriptedResponse LoopbackHttpServer::responseFor(const std::string& path) const {
@@ -253,7 +215,7 @@ ScriptedResponse LoopbackHttpServer::responseFor(const std::string& path) const 
   const Handler handler = handler_;
   lock.unlock();
   const std::optional<ScriptedResponse> generated = handler ? handler(path) : std::nullopt;
-  return generated.value_or(ScriptedResponse::withStatus(404, "not found"));
+  return generated.value_or(ScriptedResponse{.status = 404, .body = "not found"});
 }
 
 void LoopbackHttpServer::holdStall() {

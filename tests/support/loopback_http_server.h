@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -16,18 +15,12 @@
 
 namespace tarnwick::testing {
 
-// How a scripted body is delimited on the wire.
-enum class BodyFraming {
-  ContentLength,   // "Content-Length: n" and the body
-  CloseDelimited,  // no length; the connection closes after the body
-};
-
 // One response the server sends for a path. Every response carries "Connection: close".
 struct ScriptedResponse {
   int status = 200;
   std::vector<std::string> headers{};  // extra header lines such as "Location: /x"
   std::string body{};
-  BodyFraming framing = BodyFraming::ContentLength;
+  bool closeDelimited = false;  // no Content-Length: the connection closes after the body
   // Sends only this many bytes of the body (the headers announce all of it), then closes
   // the connection, or with `stall` holds it open until released or the server ends.
   std::optional<std::size_t> cutAt{};
@@ -36,18 +29,14 @@ struct ScriptedResponse {
   // The body is `body` repeated up to this many bytes, made while it is sent, so a huge
   // body costs the server no memory.
   std::optional<std::uint64_t> repeatedLength{};
-  std::chrono::milliseconds delay{0};  // waited before anything is sent
   // When set, the body (or `raw`) goes out `dripBytes` at a time, this long apart.
   std::chrono::milliseconds dripInterval{0};
   std::size_t dripBytes = 1;
 
-  static ScriptedResponse ok(std::string body, BodyFraming framing = BodyFraming::ContentLength);
-  static ScriptedResponse withStatus(int status, std::string body = {});
-  static ScriptedResponse redirect(std::string location, int status = 302);
-  static ScriptedResponse cutOff(std::string body, std::size_t bytesSent);
-  static ScriptedResponse stalled(std::string body, std::size_t bytesSent);
-  static ScriptedResponse rawReply(std::string bytes);
-  static ScriptedResponse repeated(std::string pattern, std::uint64_t length);
+  static ScriptedResponse ok(std::string body) { return {.body = std::move(body)}; }
+  static ScriptedResponse redirect(std::string location) {
+    return {.status = 302, .headers = {"Location: " + location}};
+  }
 };
 
 // What the server saw of one request; absent headers are nullopt.
@@ -90,6 +79,7 @@ class LoopbackHttpServer {
 
   void acceptLoop();
   void serve(int socket);
+  bool send(int socket, const ScriptedResponse& response) const;
   ScriptedResponse responseFor(const std::string& path) const;
   void holdStall();
 

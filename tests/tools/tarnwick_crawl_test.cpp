@@ -73,7 +73,8 @@ TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
        {"/blocked.html", R"(<img src="blocked/x.gif"><img src="a.gif">)"},
        {"/blocked/x.gif", "x"},
        {"/hosts.html", "<a href=" + elsewhere + "away.html><img src=" + elsewhere + "a.gif>"}});
-  server.setResponse("/stall.gif", testing::ScriptedResponse::stalled("stalled", 3));
+  server.setResponse("/stall.gif",
+                     testing::ScriptedResponse{.body = "stalled", .cutAt = 3, .stall = true});
   const auto requested = [&](const std::string& path) {
     const auto log = server.requests();
     return std::ranges::find(log, path, &testing::LoggedRequest::path) != log.end();
