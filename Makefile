@@ -18,7 +18,7 @@ PACKAGE_CHECK_PACKAGES := lintian desktop-file-utils appstream
 # The tests that run threads: both queues, the worker, whole crawls over one and several
 # connections with a stop, and the desktop program stopped, stopped twice or ended in the
 # middle of a download.
-THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlSession|MainDialogTest\.(RunPress|EndingOrStopping)
+THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlSession|MainDialogTest\.RunPress
 
 .PHONY: deps configure build run test test-sanitizers screenshots check-window package \
         check-package bench fuzz clean

@@ -79,6 +79,7 @@ TEST_F(MainDialogTest, SettingsFileShowsEveryKeyThatCanBeRead) {
       {"[Tarnwick\ndepth=9\nsave_mode_tree=0\n", "http:// 9 0 0 64 0 0 0 0 0 0100100000"},
       {"[Tarnwick]\ndepth=nine\ndownload_img=yes\ndownload_txt_size=7\n",
        "http:// 4 0 7 64 0 0 0 0 0 1000100000"},
+      {"[Tarnwick]\ndownload_html=2\nsave_mode_tree=2\n", "http:// 4 0 0 64 0 0 0 0 0 1010100000"},
       {"[Tarnwick]\ndepth=99999999999\ndownload_img_size=4294967295\ndownload_zip_size=-1\n",
        "http:// 4 0 0 4294967295 0 0 0 0 4294967295 1000100000"},
   };
@@ -201,68 +202,51 @@ TEST_F(MainDialogTest, IntroductionOpensOnTheEleventhTickOfCounterSeven) {
   EXPECT_TRUE(shell_.opened.empty());
 }
 
-// The stop press takes effect after the current fetch, which a retry completes here.
-TEST_F(MainDialogTest, RunPressCrawlsAndListsTheDownloadsUntilStopped) {
+// A stop press lets the download in progress finish; a second press, or ending the program,
+// cuts it short at once. Nothing after it is fetched.
+TEST_F(MainDialogTest, RunPressCrawlsUntilStoppedOrEnded) {
   server_.serveFiles({{"/index.html", R"(<img src="a.png"><img src="big.png"><img src="c.png">)"},
                       {"/a.png", image_},
                       {"/c.png", image_}});
-  server_.setResponse("/big.png", ScriptedResponse{.body = image_, .cutAt = 1024, .stall = true});
-  MainDialog dialog(services());
-  startCrawl(dialog);
-  EXPECT_TRUE(dialog.runActive());
-  EXPECT_EQ(textOf(dialog, kRunButton), "停 止");
-  ASSERT_TRUE(tickUntil(dialog, [&] { return downloading(dialog, "/big.png"); }));
-  click(dialog, kRunButton);
-  dialog.tick();
-  EXPECT_TRUE(dialog.runActive());
-  EXPECT_EQ(textOf(dialog, kRunButton), "停 止");
-
-  server_.setResponse("/big.png", ScriptedResponse::ok(image_));
-  server_.releaseStalledResponses();
-  ASSERT_TRUE(tickUntil(dialog, [&] { return !dialog.runActive(); }));
-  auto* list = dialog.control<QListWidget>(kResultList);
-  ASSERT_EQ(list->count(), 2);
-  EXPECT_EQ(list->item(0)->text().toStdString(), server_.url("/a.png"));
-  EXPECT_EQ(list->item(1)->text().toStdString(), server_.url("/big.png"));
-  EXPECT_EQ(list->currentRow(), 1);
-  EXPECT_EQ(textOf(dialog, kRunButton), "実　行");
-  EXPECT_EQ(textOf(dialog, kStatusLine), "巡回ダウンロード終了");
-  EXPECT_EQ(textOf(dialog, kParameterLine), "");
-  for (const LoggedRequest& request : server_.requests()) EXPECT_NE(request.path, "/c.png");
-}
-
-// Ending the program, or a second stop press, cuts a stalled download short at once.
-TEST_F(MainDialogTest, EndingOrStoppingTwiceDuringADownloadAbortsIt) {
-  const std::string body(64 << 20, 'v');
-  server_.serveFiles({{"/index.html", R"(<img src="big.png">)"}});
-  for (const bool ending : {true, false}) {
-    SCOPED_TRACE(ending ? "Escape" : "second stop press");
-    server_.setResponse("/big.png",
-                        ScriptedResponse{.body = body, .cutAt = 1 << 20, .stall = true});
-    // Should aborting not work, the download is let go after half a minute, and noted.
+  const std::string big(64 << 20, 'v');
+  for (const int presses : {1, 2, 0}) {  // 0: Escape ends the program
+    SCOPED_TRACE(presses);
+    std::filesystem::remove_all("download");
+    server_.setResponse("/big.png", {.body = big, .cutAt = 1 << 20, .stall = true});
+    // Should a cut not work, the download is let go after half a minute, and noted.
     std::promise<void> ended;
     auto rescued = std::async(std::launch::async, [&, done = ended.get_future()] {
       if (done.wait_for(std::chrono::seconds(30)) == std::future_status::ready) return false;
-      server_.setResponse("/big.png", ScriptedResponse::ok(body));
       server_.releaseStalledResponses();
       return true;
     });
     MainDialog dialog(services());
+    dialog.show();
     startCrawl(dialog);
+    EXPECT_EQ(textOf(dialog, kRunButton), "停 止");
     ASSERT_TRUE(tickUntil(dialog, [&] { return downloading(dialog, "/big.png"); }));
-    if (ending) {
-      pressKey(&dialog, Qt::Key_Escape);
-      EXPECT_FALSE(dialog.isVisible());
-    } else {
-      click(dialog, kRunButton);
-      click(dialog, kRunButton);
-      EXPECT_TRUE(tickUntil(dialog, [&] { return !dialog.runActive(); }));
-      EXPECT_EQ(dialog.control<QListWidget>(kResultList)->count(), 0);
+    if (presses == 0) pressKey(&dialog, Qt::Key_Escape);
+    for (int press = 0; press < presses; ++press) click(dialog, kRunButton);
+    if (presses == 1) {
+      dialog.tick();
+      EXPECT_TRUE(dialog.runActive());
+      server_.setResponse("/big.png", ScriptedResponse::ok(big));
+      server_.releaseStalledResponses();
     }
-    EXPECT_FALSE(dialog.runActive());
+    EXPECT_TRUE(tickUntil(dialog, [&] { return !dialog.runActive(); }));
+    EXPECT_EQ(dialog.isVisible(), presses != 0);
+    auto* list = dialog.control<QListWidget>(kResultList);
+    ASSERT_EQ(list->count(), presses == 1 ? 2 : 1);
+    EXPECT_EQ(list->item(list->count() - 1)->text().toStdString(),
+              server_.url(presses == 1 ? "/big.png" : "/a.png"));
+    EXPECT_EQ(list->currentRow(), list->count() - 1);
+    EXPECT_EQ(textOf(dialog, kRunButton), "実　行");
+    EXPECT_EQ(textOf(dialog, kStatusLine), "巡回ダウンロード終了");
+    EXPECT_EQ(textOf(dialog, kParameterLine), "");
     ended.set_value();
     EXPECT_FALSE(rescued.get());
   }
+  for (const LoggedRequest& request : server_.requests()) EXPECT_NE(request.path, "/c.png");
 }
 
 }  // namespace
