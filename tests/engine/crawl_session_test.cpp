@@ -63,19 +63,16 @@ class CrawlSessionTest : public ::testing::Test {
   Outcome crawl(const std::string& start, SaveLayout layout, std::uint32_t connections) {
     fs::remove_all("download");
     Outcome outcome;
-    std::mutex mutex;
-    std::condition_variable stopped;
-    bool stopSent = false;
-    int active = 0;
-    server_.setHandler([&](const std::string& path) -> std::optional<R> {
-      std::unique_lock lock(mutex);
-      outcome.mostAtOnce = std::max(outcome.mostAtOnce, ++active);
-      if (path == "/stop.gif") stopped.wait_for(lock, 10s, [&] { return stopSent; });
+    std::tie(stopSent_, active_, mostAtOnce_) = std::tuple(false, 0, 0);
+    server_.setHandler([this](const std::string& path) -> std::optional<R> {
+      std::unique_lock lock(mutex_);
+      mostAtOnce_ = std::max(mostAtOnce_, ++active_);
+      if (path == "/stop.gif") stopped_.wait_for(lock, 10s, [&] { return stopSent_; });
       lock.unlock();
       // Scrambles the order in which answers come back.
       std::this_thread::sleep_for(path == "/after.gif" ? 2s : path.size() % 4 * 15ms);
       lock.lock();
-      --active;
+      --active_;
       const auto found = kSite.find(path);
       return found == kSite.end() ? std::nullopt : std::optional(found->second);
     });
@@ -95,9 +92,9 @@ class CrawlSessionTest : public ::testing::Test {
       }
       if (m.code == UiCode::StatusExamining && step == "E/stop.gif ") {
         session.stop();
-        std::lock_guard lock(mutex);
-        stopSent = true;
-        stopped.notify_all();
+        std::lock_guard lock(mutex_);
+        stopSent_ = true;
+        stopped_.notify_all();
       }
     });
     // Each file as its size and first bytes.
@@ -107,11 +104,18 @@ class CrawlSessionTest : public ::testing::Test {
       outcome.files[fs::relative(entry.path(), "download")] =
           std::to_string(content.size()) + ":" + content.substr(0, 5);
     }
+    std::lock_guard lock(mutex_);
+    outcome.mostAtOnce = mostAtOnce_;
     return outcome;
   }
 
   testing::TempDir dir_;
   testing::ScopedCurrentDirectory cwd_{dir_.path()};
+  // What the server's handler keeps; it outlives every crawl, so the server ends first.
+  std::mutex mutex_;
+  std::condition_variable stopped_;
+  bool stopSent_ = false;
+  int active_ = 0, mostAtOnce_ = 0;  // requests being answered, and the most at once
   testing::LoopbackHttpServer server_;
   std::unique_ptr<FileSystem> files_ = makePosixFileSystem();
   testing::FakeClock clock_;
