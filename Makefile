@@ -5,7 +5,7 @@ PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libcurl4-openssl
             ca-certificates openssl qt6-base-dev fonts-ipafont-gothic libqt6svg6
 CMAKE_FLAGS ?=
 BENCH_DIR ?= build-bench
-BENCH_PACKAGES := libbenchmark-dev nginx wget curl time python3
+BENCH_PACKAGES := libbenchmark-dev nginx wget wget2 curl time python3
 ASAN_DIR ?= build-asan
 TSAN_DIR ?= build-tsan
 FUZZ_DIR ?= build-fuzz
@@ -59,7 +59,8 @@ check-package: package screenshots
 	bash tools/check-package.sh $(PACKAGE_DIR)/tarnwick_*.deb $(BUILD_DIR)/screenshots
 
 # Release build of the benchmarks only; runs every micro-benchmark program, then the
-# side-by-side crawl against wget and curl (bench/README.md).
+# side-by-side crawls against wget, wget2 and curl, over loopback and through a proxy that
+# adds network latency (bench/README.md).
 bench:
 	@bash tools/install-deps.sh $(PACKAGES) $(BENCH_PACKAGES)
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BUILD_BENCH=ON \

@@ -59,6 +59,8 @@ class InstantFetcher final : public Fetcher {
     workQueue_.post(WorkCode::EntryDone, std::move(done));
     lastDone_ = Instant::now();
   }
+  // One connection only: nothing is offered ahead.
+  void fetchAhead(const FetchRequestPayload&) override {}
 
  private:
   WorkQueue& workQueue_;
@@ -95,7 +97,7 @@ void BM_CrawlIdleEnd(benchmark::State& state) {
     InstantComponents components;
     Instant finished;
     std::thread worker([&] {
-      CrawlWorker(job, components);
+      CrawlWorker(job, components).run();
       finished = Instant::now();  // right after its last act, the push of StatusFinished
     });
     UiMessage start;
