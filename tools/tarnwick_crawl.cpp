@@ -26,7 +26,7 @@
 namespace tarnwick::cli {
 namespace {
 
-constexpr auto kPollInterval = std::chrono::milliseconds(50);
+constexpr auto kPollInterval = std::chrono::milliseconds(10);
 constexpr int kExitRunFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNotSaved = 3;  // some file could not be saved locally

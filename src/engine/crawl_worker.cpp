@@ -14,6 +14,10 @@ namespace tarnwick {
 
 namespace {
 
+// Entries offered ahead of the current one for each connection: more than one, so that a
+// slow entry holds up no connection while those behind it are done.
+constexpr std::uint32_t kOfferedPerConnection = 4;
+
 // Consecutive passes without work after which a running crawl ends by itself.
 constexpr std::uint32_t kIdlePassLimit = 10'000'000;
 
@@ -21,7 +25,8 @@ constexpr std::uint32_t kIdlePassLimit = 10'000'000;
 // extractor, fetcher, filter, table, work queue.
 struct Engine {
   Engine(const CrawlJob& job, CrawlComponentFactory& components)
-      : table(workQueue, *job.statusQueue, std::max(job.connections, 1u) - 1),
+      : table(workQueue, *job.statusQueue,
+              job.connections > 1 ? kOfferedPerConnection * job.connections : 0),
         filter(workQueue),
         fetcher(components.makeFetcher(workQueue, *job.statusQueue, job)),
         extractor(components.makeExtractor(workQueue, job)) {}

@@ -105,6 +105,7 @@ void EntryFetch::start() {
 
 void EntryFetch::makeCurrent() {
   outbox_.goLive();
+  pageBytes_ = 0;
   if (!started()) {
     start();
   } else if (step_ == Step::AwaitingTurn) {
@@ -114,6 +115,7 @@ void EntryFetch::makeCurrent() {
 
 void EntryFetch::onTransferEnded(const Status& status) {
   transfer_.reset();
+  if (status.isOk() && file_ && !block_.empty()) writeBlock();
   endAttempt(resultOf(status));
 }
 
@@ -151,6 +153,7 @@ void EntryFetch::startAttempt() {
   length_.reset();
   target_ = {};
   file_.reset();
+  block_.clear();
   // A password given for the start URL's host is never sent to another one.
   const HttpRequest httpRequest{request_.url, ByteString(kAgent),
                                 "Referer: " + withoutUserInfo(request_.referrer) + "\n",
@@ -184,6 +187,7 @@ bool EntryFetch::prepareFile(std::optional<std::uint64_t> contentLength) {
     return false;
   }
   if (status.isOk()) status = target_.folder->createFile(target_.name, &file_);
+  if (status.isOk()) block_.reserve(kBlockSize);
   if (!status.isOk()) {
     if (status.kind() == Status::Kind::Fatal) fatal_ = status;
     decide(AttemptEnd::Failed, std::move(status));
@@ -195,8 +199,13 @@ bool EntryFetch::prepareFile(std::optional<std::uint64_t> contentLength) {
 
 bool EntryFetch::onBody(std::string_view bytes) {
   if (phase_ == Phase::File) {
-    for (; !bytes.empty(); bytes.remove_prefix(std::min(bytes.size(), kBlockSize))) {
-      if (!receiveFileBlock(bytes.substr(0, kBlockSize))) return false;
+    // Gathered into whole blocks: the client hands over small pieces, and each block costs a
+    // write and a progress message.
+    while (!bytes.empty()) {
+      const std::size_t taken = std::min(bytes.size(), kBlockSize - block_.size());
+      block_.append(bytes.substr(0, taken));
+      bytes.remove_prefix(taken);
+      if (block_.size() == kBlockSize && !writeBlock()) return false;
     }
     return true;
   }
@@ -210,14 +219,15 @@ bool EntryFetch::onBody(std::string_view bytes) {
 }
 
 // Progress is posted before the block is written.
-bool EntryFetch::receiveFileBlock(std::string_view block) {
-  bodyBytes_ += block.size();
+bool EntryFetch::writeBlock() {
+  bodyBytes_ += block_.size();
   outbox_.status({UiCode::StatusDownloading,
                   shownUrl_,
                   {},
                   reportedSize(bodyBytes_),
                   reportedSize(length_.value_or(0))});
-  Status status = file_->write(block);
+  Status status = file_->write(block_);
+  block_.clear();
   if (status.isOk()) return true;
   decide(AttemptEnd::Failed, std::move(status));
   return false;
@@ -241,6 +251,7 @@ void EntryFetch::endAttempt(AttemptResult result) {
         page->id = request_.id;
         page->depth = request_.depth;
         page->url = request_.url;
+        pageBytes_ = pageText_.size();
         page->pageText = ByteString(std::move(pageText_));
         outbox_.work(WorkCode::PageFetched, std::move(page));
       }

@@ -72,6 +72,9 @@ class EntryFetch final : private HttpReceiver {
   std::int32_t id() const { return request_.id; }
   const ByteString& saveKey() const { return saveKey_; }  // empty when nothing is saved
   bool started() const { return step_ != Step::NotStarted; }
+  bool followsLinks() const { return (request_.flags & CrawlFlags::FollowLinks) != 0; }
+  // Page text received, held until the entry is current.
+  std::size_t pageBytes() const { return pageBytes_; }
   bool ended() const { return step_ == Step::Ended; }
   // Complete, and waiting only to be the current entry.
   bool complete() const { return ended() || step_ == Step::AwaitingTurn; }
@@ -98,7 +101,7 @@ class EntryFetch final : private HttpReceiver {
   bool onResponse(std::uint32_t status, std::optional<std::uint64_t> contentLength) override;
   bool onBody(std::string_view bytes) override;
   bool prepareFile(std::optional<std::uint64_t> contentLength);
-  bool receiveFileBlock(std::string_view block);
+  bool writeBlock();
   AttemptResult resultOf(const Status& transferStatus);
 
   void startPhase(Phase phase);
@@ -125,10 +128,12 @@ class EntryFetch final : private HttpReceiver {
   // The attempt in progress.
   std::optional<AttemptResult> decided_;  // set when the response settled the attempt
   std::string pageText_;
+  std::size_t pageBytes_ = 0;
   std::uint64_t bodyBytes_ = 0;
   std::optional<std::uint64_t> length_;
   SaveTarget target_;
   std::unique_ptr<WritableFile> file_;
+  std::string block_;  // file bytes received and not yet written
   Status fatal_;
 };
 

@@ -16,8 +16,8 @@ constexpr auto kLongestWait = std::chrono::milliseconds(1000);
 
 PageFetcher::PageFetcher(WorkQueue& workQueue, UiMessageQueue& statusQueue, const CrawlJob& job,
                          const PlatformServices& services)
-    : context_{workQueue, statusQueue, services, job.saveLayout, job.allowHttps, job.abortRequest} {
-}
+    : context_{workQueue, statusQueue, services, job.saveLayout, job.allowHttps, job.abortRequest},
+      connections_(std::max(job.connections, 1u)) {}
 
 PageFetcher::~PageFetcher() {
   for (const auto& entry : entries_) {
@@ -40,7 +40,7 @@ void PageFetcher::fetch(const FetchRequestPayload& request) {
   current.makeCurrent();
   while (!current.ended()) driveOnce();
   entries_.pop_front();
-  for (const auto& entry : entries_) startWhenFree(*entry);
+  startWaiting();
   busy_ = false;
 }
 
@@ -49,17 +49,26 @@ void PageFetcher::fetchAhead(const FetchRequestPayload& request) {
                                  [&](const auto& entry) { return entry->id() == request.id; });
   if (known) return;
   entries_.push_back(std::make_unique<EntryFetch>(request, context_));
-  startWhenFree(*entries_.back());
+  startWaiting();
 }
 
-// Starts an entry unless an earlier one saves to the same file.
-void PageFetcher::startWhenFree(EntryFetch& entry) {
-  if (entry.started()) return;
-  for (const auto& earlier : entries_) {
-    if (earlier.get() == &entry) break;
-    if (entry.saveKey().length() > 0 && earlier->saveKey() == entry.saveKey()) return;
+// Starts the entries offered ahead, in order, while connections are free. One that saves to
+// the same file as an earlier one waits for it, and pages wait while those held for their
+// turn already take kHeldPageBytes.
+void PageFetcher::startWaiting() {
+  std::uint32_t transferring = 0;
+  std::size_t heldPageBytes = 0;
+  for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
+    const bool startable =
+        !(*entry)->started() && transferring < connections_ &&
+        !((*entry)->followsLinks() && heldPageBytes >= kHeldPageBytes) &&
+        std::none_of(entries_.begin(), entry, [&](const auto& earlier) {
+          return (*entry)->saveKey().length() > 0 && earlier->saveKey() == (*entry)->saveKey();
+        });
+    if (startable) (*entry)->start();
+    transferring += (*entry)->transfer().has_value();
+    heldPageBytes += (*entry)->pageBytes();
   }
-  entry.start();
 }
 
 // Ends the pauses that are over, then waits for the network, or for the next pause to end
@@ -88,6 +97,7 @@ void PageFetcher::driveOnce() {
   for (const EndedTransfer& ended : context_.services.http->pump(wait)) {
     if (EntryFetch* entry = withTransfer(ended.id)) entry->onTransferEnded(ended.status);
   }
+  startWaiting();
 }
 
 EntryFetch* PageFetcher::withTransfer(TransferId id) {

@@ -8,7 +8,13 @@ namespace {
 constexpr std::uint32_t kIndexMask = UiMessageQueue::kCapacity - 1;
 }  // namespace
 
-UiMessageQueue::UiMessageQueue() : slots_(kCapacity) {}
+UiMessageQueue::UiMessageQueue()
+    : slots_(std::make_unique_for_overwrite<RawSlot<UiMessage>[]>(kCapacity)) {}
+
+UiMessageQueue::~UiMessageQueue() {
+  for (UiMessage out; pop(out);) {
+  }
+}
 
 bool UiMessageQueue::push(const UiMessage& message) {
   const std::uint32_t write = writeIndex_.load(std::memory_order_relaxed);
@@ -16,7 +22,7 @@ bool UiMessageQueue::push(const UiMessage& message) {
   if (next == readIndex_.load(std::memory_order_acquire)) {
     return false;
   }
-  slots_[write] = message;
+  slots_[write].construct(message);
   writeIndex_.store(next, std::memory_order_release);
   return true;
 }
@@ -32,8 +38,7 @@ bool UiMessageQueue::pop(UiMessage& out) {
   if (read == writeIndex_.load(std::memory_order_acquire)) {
     return false;
   }
-  // Moving out leaves the slot's texts empty, so a drained ring holds no heap memory.
-  out = std::move(slots_[read]);
+  out = slots_[read].take();
   readIndex_.store((read + 1) & kIndexMask, std::memory_order_release);
   return true;
 }

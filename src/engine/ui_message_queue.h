@@ -2,9 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "engine/messages.h"
+#include "engine/raw_slot.h"
 
 namespace tarnwick {
 
@@ -17,6 +18,7 @@ class UiMessageQueue {
   static constexpr std::uint32_t kCapacity = 65536;
 
   UiMessageQueue();  // allocates every slot; throws std::bad_alloc when it cannot
+  ~UiMessageQueue();
   UiMessageQueue(const UiMessageQueue&) = delete;
   UiMessageQueue& operator=(const UiMessageQueue&) = delete;
 
@@ -29,7 +31,9 @@ class UiMessageQueue {
   bool pop(UiMessage& out);
 
  private:
-  std::vector<UiMessage> slots_;
+  // Raw room for every slot; a message is built in its slot when pushed and destroyed when
+  // popped, so the room is only touched as it is used.
+  std::unique_ptr<RawSlot<UiMessage>[]> slots_;
   alignas(64) std::atomic<std::uint32_t> readIndex_{0};
   alignas(64) std::atomic<std::uint32_t> writeIndex_{0};
 };

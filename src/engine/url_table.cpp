@@ -26,18 +26,20 @@ UrlTable::UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint3
       lookahead_(lookahead),
       capacity_(capacity),
       urlBytesBudget_(urlBytesBudget),
-      depth_(capacity),
-      url_(capacity),
-      parent_(capacity),
-      referrer_(capacity),
-      flags_(capacity),
-      minSize_(capacity),
-      state_(capacity),
-      refCount_(capacity),
-      id_(capacity),
-      marks_(capacity),
       // At most half full, so a probe for a missing URL stays short.
-      index_(std::bit_ceil(2 * static_cast<std::size_t>(capacity)), kNoPosition) {}
+      index_(std::bit_ceil(2 * static_cast<std::size_t>(capacity)), kNoPosition) {
+  // Room for every entry at once, filled as entries come: memory that is never touched
+  // costs nothing, and a crawl starts at once.
+  depth_.reserve(capacity);
+  url_.reserve(capacity);
+  parent_.reserve(capacity);
+  referrer_.reserve(capacity);
+  flags_.reserve(capacity);
+  minSize_.reserve(capacity);
+  state_.reserve(capacity);
+  refCount_.reserve(capacity);
+  id_.reserve(capacity);
+}
 
 std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int32_t parent,
                             SharedUrl referrer, std::int32_t flags, std::int32_t done,
@@ -56,16 +58,16 @@ std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int3
   const std::uint32_t n = count_++;
   statusQueue_.push({UiCode::StatusUrlAdded, withPasswordHidden(url), {}, 0, 0});
 
-  depth_[n] = depth;
-  url_[n] = url;
+  depth_.push_back(depth);
+  url_.push_back(url);
   heldBytes_ += costOf(url);
-  parent_[n] = parent;
-  referrer_[n] = std::move(referrer);
-  flags_[n] = flags;
-  minSize_[n] = minSize;
-  state_[n] = done != 0 ? kDone : 0;
-  refCount_[n] = 1;
-  id_[n] = nextId_++;
+  parent_.push_back(parent);
+  referrer_.push_back(std::move(referrer));
+  flags_.push_back(flags);
+  minSize_.push_back(minSize);
+  state_.push_back(done != 0 ? kDone : 0);
+  refCount_.push_back(1);
+  id_.push_back(nextId_++);
   indexPosition(n);
   compactionMayFree_ = compactionMayFree_ || done != 0;
   dispatch();
@@ -113,14 +115,15 @@ void UrlTable::dispatch() {
   if (!running_) {
     return;
   }
-  for (; !outstanding_ && cursor_ != count_; ++cursor_) {
-    if (!isDone(cursor_)) {
-      outstanding_ = true;
-      post(WorkCode::FetchRequest, cursor_);
-      break;
-    }
+  while (!outstanding_ && cursor_ != count_ && isDone(cursor_)) {
+    ++cursor_;
   }
+  // Offered first, so that their transfers are under way while the current one is fetched.
   offerAhead();
+  if (!outstanding_ && cursor_ != count_) {
+    outstanding_ = true;
+    post(WorkCode::FetchRequest, cursor_);
+  }
 }
 
 // Offers the first `lookahead_` unfinished entries behind the cursor, each once.
@@ -153,21 +156,22 @@ std::uint32_t UrlTable::positionOfId(std::int32_t id) const {
 }
 
 void UrlTable::compact() {
-  markForRemoval();
-  const std::uint32_t removed = copyDownKeptEntries();
+  std::vector<std::uint8_t> marks(count_);
+  markForRemoval(marks);
+  const std::uint32_t removed = copyDownKeptEntries(marks);
   compactionMayFree_ = removed != 0;
   if (removed != 0) {
     rebuildIndex();
   }
 }
 
-void UrlTable::markForRemoval() {
+void UrlTable::markForRemoval(std::vector<std::uint8_t>& marks) const {
   const std::uint32_t olderHalf = count_ / 2;
   for (std::uint32_t i = 0; i < count_; ++i) {
     // A page stands before its links, so the parent's mark is settled; the start URL is
     // its own parent and reads as unmarked.
     const std::uint32_t parent = positionOfId(parent_[i]);
-    const bool parentMarked = parent < i && marks_[parent] != 0;
+    const bool parentMarked = parent < i && marks[parent] != 0;
     std::uint8_t mark = 0;
     if ((parentMarked && isDone(i)) || flags_[i] == 0) {
       mark = kRemove;
@@ -175,18 +179,18 @@ void UrlTable::markForRemoval() {
                i < olderHalf) {
       mark = kKeepWithoutFinishedChildren;
     }
-    marks_[i] = mark;
+    marks[i] = mark;
   }
 }
 
-std::uint32_t UrlTable::copyDownKeptEntries() {
+std::uint32_t UrlTable::copyDownKeptEntries(const std::vector<std::uint8_t>& marks) {
   std::uint32_t write = 0;
   std::uint32_t newCursor = 0;
   for (std::uint32_t read = 0; read < count_; ++read) {
     if (read == cursor_) {
       newCursor = write;
     }
-    if (marks_[read] == kRemove) {
+    if (marks[read] == kRemove) {
       heldBytes_ -= costOf(url_[read]);
       continue;
     }
@@ -204,10 +208,15 @@ std::uint32_t UrlTable::copyDownKeptEntries() {
     ++write;
   }
   const std::uint32_t removed = count_ - write;
-  for (std::uint32_t position = write; position < count_; ++position) {
-    url_[position] = ByteString();  // frees the text, as clear() would not
-    referrer_[position].reset();
-  }
+  depth_.resize(write);
+  url_.resize(write);
+  parent_.resize(write);
+  referrer_.resize(write);
+  flags_.resize(write);
+  minSize_.resize(write);
+  state_.resize(write);
+  refCount_.resize(write);
+  id_.resize(write);
   cursor_ = newCursor;
   count_ = write;
   return removed;

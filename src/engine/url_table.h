@@ -61,8 +61,9 @@ class UrlTable {
   static std::size_t costOf(const ByteString& url) { return url.str().size() + kUrlOverheadBytes; }
 
   void compact();
-  void markForRemoval();
-  std::uint32_t copyDownKeptEntries();  // returns the number of entries removed
+  void markForRemoval(std::vector<std::uint8_t>& marks) const;
+  // Returns the number of entries removed.
+  std::uint32_t copyDownKeptEntries(const std::vector<std::uint8_t>& marks);
 
   // Open-addressing index from URL text to the first position that holds it.
   std::uint32_t findUrl(const ByteString& url) const;
@@ -84,7 +85,6 @@ class UrlTable {
   std::vector<std::uint8_t> state_;
   std::vector<std::int32_t> refCount_;
   std::vector<std::int32_t> id_;  // ascending, as entries keep their order of arrival
-  std::vector<std::uint8_t> marks_;
   std::vector<std::uint32_t> index_;
 
   std::uint32_t cursor_ = 0;

@@ -17,7 +17,13 @@ std::size_t linkBytesOf(const WorkMessage& message) {
 
 }  // namespace
 
-WorkQueue::WorkQueue() : slots_(kCapacity) {}
+WorkQueue::WorkQueue()
+    : slots_(std::make_unique_for_overwrite<RawSlot<WorkMessage>[]>(kCapacity)) {}
+
+WorkQueue::~WorkQueue() {
+  for (WorkMessage out; take(out);) {
+  }
+}
 
 bool WorkQueue::post(WorkCode code, std::unique_ptr<WorkPayload> payload) {
   const std::uint32_t freeSlots = kCapacity - 1 - size();
@@ -28,7 +34,7 @@ bool WorkQueue::post(WorkCode code, std::unique_ptr<WorkPayload> payload) {
     return false;  // the payload is released on return
   }
   linkBytes_ += bytes;
-  slots_[writeIndex_] = std::move(message);
+  slots_[writeIndex_].construct(std::move(message));
   writeIndex_ = (writeIndex_ + 1) & kIndexMask;
   return true;
 }
@@ -37,7 +43,7 @@ bool WorkQueue::take(WorkMessage& out) {
   if (readIndex_ == writeIndex_) {
     return false;
   }
-  out = std::move(slots_[readIndex_]);
+  out = slots_[readIndex_].take();
   readIndex_ = (readIndex_ + 1) & kIndexMask;
   linkBytes_ -= linkBytesOf(out);
   return true;

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "engine/messages.h"
+#include "engine/raw_slot.h"
 
 namespace tarnwick {
 
@@ -20,6 +20,7 @@ class WorkQueue {
   static constexpr std::size_t kLinkBytesBudget = std::size_t{128} << 20;
 
   WorkQueue();  // allocates every slot; throws std::bad_alloc when it cannot
+  ~WorkQueue();
   WorkQueue(const WorkQueue&) = delete;
   WorkQueue& operator=(const WorkQueue&) = delete;
 
@@ -30,7 +31,7 @@ class WorkQueue {
   std::uint32_t size() const;
 
  private:
-  std::vector<WorkMessage> slots_;
+  std::unique_ptr<RawSlot<WorkMessage>[]> slots_;  // built when posted, destroyed when taken
   std::uint32_t readIndex_ = 0;
   std::uint32_t writeIndex_ = 0;
   std::size_t linkBytes_ = 0;  // heldBytes of the link traffic waiting

@@ -70,15 +70,18 @@ EntryInfo entryInfoOf(const struct stat& status) {
 
 // The temporary name of try `attempt` for a final name, short enough for the file system.
 std::string temporaryName(const std::string& finalName, int attempt) {
-  const std::string tag = attempt == 0 ? "" : "." + std::to_string(attempt);
-  std::string stem = finalName;
-  if (stem.size() + tag.size() + kPartialFileSuffix.size() > kMaxNameBytes) {
+  // Built by appending: GCC 12 misreports "literal" + std::string in optimised builds.
+  std::string tag;
+  if (attempt != 0) tag.append(".").append(std::to_string(attempt));
+  tag.append(kPartialFileSuffix);
+  std::string name = finalName;
+  if (name.size() + tag.size() > kMaxNameBytes) {
     char hash[20];
     std::snprintf(hash, sizeof hash, "~%016zx", std::hash<std::string>{}(finalName));
-    stem.resize(kMaxNameBytes - tag.size() - kPartialFileSuffix.size() - std::strlen(hash));
-    stem += hash;
+    name.resize(kMaxNameBytes - tag.size() - std::strlen(hash));
+    name.append(hash);
   }
-  return stem + tag + std::string(kPartialFileSuffix);
+  return name.append(tag);
 }
 
 class PosixWritableFile final : public WritableFile {

@@ -88,7 +88,7 @@ TEST(UrlTableTest, DuplicatesOrderOneFetchAtATimeAndAFullTable) {
       {4, "+a *p1 *i2@1 +b +i4", "+5"},
       {4, "+a +b *p2 *i3@2 +i4", "+4"},
       // Later entries are offered ahead, each once, up to the lookahead.
-      {16, "+a +b +c +d S Da", "0:a<a 1~b 2~c 1:b<a 3~d +4", 2},
+      {16, "+a +b +c +d S Da", "1~b 2~c 0:a<a 3~d 1:b<a +4", 2},
       {16, "S +a +b +c", "0:a<a 1~b +3", 1},
   };
   for (const auto& c : cases) {
