@@ -78,7 +78,7 @@ class CrawlSessionTest : public ::testing::Test {
     });
     const auto http = makeCurlHttpClient({.maxConnections = connections});
     const auto components =
-        makeCrawlComponentFactory({http.get(), files_.get(), &clock_, &messageBox_, &exit_});
+        makeCrawlComponentFactory({http.get(), files_.get(), &clock_, &messageBox_, nullptr});
     CrawlJob job = testing::crawlJob(server_.url(start), 2, {2}, layout);
     job.connections = connections;
     CrawlSession session(std::move(job), *components);
@@ -120,7 +120,6 @@ class CrawlSessionTest : public ::testing::Test {
   std::unique_ptr<FileSystem> files_ = makePosixFileSystem();
   testing::FakeClock clock_;
   testing::ScriptedMessageBox messageBox_;
-  testing::ThrowingProcessExit exit_;
 };
 
 TEST_F(CrawlSessionTest, SeveralConnectionsReportAndSaveExactlyAsOne) {
@@ -210,7 +209,7 @@ TEST_F(CrawlSessionTest, HostileSiteEndsWithBoundedMemoryAndEveryFileInside) {
   serveHostileSite(server_);
   const auto http = makeCurlHttpClient({.connectTimeout = 2s, .dripWindow = 500ms});
   const auto components =
-      makeCrawlComponentFactory({http.get(), files_.get(), &clock_, &messageBox_, &exit_});
+      makeCrawlComponentFactory({http.get(), files_.get(), &clock_, &messageBox_, nullptr});
   std::ofstream("/proc/self/clear_refs") << "5";  // restarts peak-memory counting
   const long rssBefore = procStatusKiB("VmRSS");
   const auto statuses =

@@ -9,7 +9,6 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/message_box.h"
-#include "platform/process_exit.h"
 #include "text/byte_string.h"
 
 namespace tarnwick::testing {
@@ -55,17 +54,6 @@ class ScriptedMessageBox final : public MessageBox {
 
  private:
   SharedLog<ByteString> texts_;
-};
-
-// Thrown by ThrowingProcessExit. Deliberately not a std::exception, so code that
-// catches std::exception lets it through just as a real exit would not return.
-struct ProcessExitCalled {
-  int status = 0;
-};
-
-class ThrowingProcessExit final : public ProcessExit {
- public:
-  [[noreturn]] void exitProcess(int status) override { throw ProcessExitCalled{status}; }
 };
 
 enum class FileFault { None, CreateFile, Write, Commit };
