@@ -186,9 +186,10 @@ void serveHostileSite(testing::LoopbackHttpServer& server) {
   for (int i = 0; i < 100000; ++i) many += "<img src=many/" + std::to_string(i % 50) + ".gif>";
   // Each resolves to 7.8 KB, in a file category the crawl does not save.
   for (int i = 0; links.size() < 2'000'000; ++i) links += "<a href=" + std::to_string(i) + ".zip>";
-  server.serveFiles({{"/index.html", "<a href=trap/t.html><a href=many.html><a href=huge.html>"
-                                     "<a href=loop.html><img src=passwd.gif><a href=" +
-                                         longFolder + "/links.html><img src=../../../e.gif>"},
+  server.serveFiles({{"/index.html",
+                      "<a href=trap/t.html><a href=many.html><a href=huge.html>"
+                      "<a href=loop.html><img src=passwd.gif><a href=" +
+                          longFolder + "/links.html><img src=../../../e.gif>"},
                      {"/many.html", many},
                      {"/" + longFolder + "/links.html", links}});
   server.setResponse("/huge.html", {.body = "<p>\n", .repeatedLength = std::uint64_t{200} << 20});
@@ -198,7 +199,8 @@ void serveHostileSite(testing::LoopbackHttpServer& server) {
     if (path.ends_with(".gif")) return R::ok("GIF89a " + path);
     const std::string name = path.substr(path.rfind('/') + 1, path.size() - path.rfind('/') - 6);
     if (!path.starts_with("/trap/") || !path.ends_with(".html")) return std::nullopt;
-    return R::ok("<a href=" + name + "a.html><a href=" + name + "b/x.html><img src=" + name + ".gif>");
+    return R::ok("<a href=" + name + "a.html><a href=" + name + "b/x.html><img src=" + name +
+                 ".gif>");
   });
 }
 
