@@ -1,6 +1,5 @@
 #include "engine/crawl_worker.h"
 
-#include <algorithm>
 #include <exception>
 #include <memory>
 #include <new>

@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "engine/url_text.h"
 #include "engine/work_queue.h"
 
 namespace tarnwick {
@@ -93,8 +94,7 @@ void DownloadFilter::setCategory(std::uint32_t category, std::uint32_t minSize, 
 
 void DownloadFilter::classify(std::uint8_t depth, const ByteString& url, std::int32_t parent,
                               const SharedUrl& referrer) {
-  const std::string_view text = url.view();
-  if (!text.starts_with("http://") && !(allowHttps_ && text.starts_with("https://"))) {
+  if (schemeLength(url.view(), allowHttps_) == 0) {
     return;
   }
   ByteString extension = extensionOf(url);

@@ -23,10 +23,8 @@ constexpr std::chrono::milliseconds kRetryPause{100};
 
 // The scheme, a host and something more, without an empty path segment.
 bool urlPasses(const ByteString& url, bool allowHttps) {
-  const bool https = allowHttps && url.view().starts_with("https://");
-  const int scheme = https ? 8 : 7;
-  return (https || url.view().starts_with("http://")) && url.find("//", scheme + 1) < 0 &&
-         url.length() > scheme + 3;
+  const auto scheme = static_cast<int>(schemeLength(url.view(), allowHttps));
+  return scheme > 0 && url.find("//", scheme + 1) < 0 && url.length() > scheme + 3;
 }
 
 bool statusAccepted(std::uint32_t status) { return status >= 200 && status < 400; }
@@ -78,10 +76,15 @@ EntryFetch::EntryFetch(const FetchRequestPayload& request, FetchContext& context
     : request_(request),
       context_(context),
       outbox_(context.workQueue, context.statusQueue),
-      shownUrl_(withPasswordHidden(request.url)) {
-  if ((request.flags & CrawlFlags::SaveIfAtLeast) != 0) {
-    saveKey_ = relativeSavePath(request.url, context.saveLayout);
+      shownUrl_(withPasswordHidden(request.url)),
+      savedUrl_(withoutUserInfo(request.url)) {}
+
+const ByteString& EntryFetch::saveKey() {
+  if (!saveKey_) {
+    const bool saves = (request_.flags & CrawlFlags::SaveIfAtLeast) != 0;
+    saveKey_ = saves ? relativeSavePath(savedUrl_, context_.saveLayout) : ByteString();
   }
+  return *saveKey_;
 }
 
 EntryFetch::~EntryFetch() { abandon(); }
@@ -181,18 +184,17 @@ bool EntryFetch::prepareFile(std::optional<std::uint64_t> contentLength) {
     return false;
   }
   SaveLocation location(context_.saveLayout, *context_.services.files, *context_.services.clock);
-  Status status = location.pathForUrl(request_.url, &target_);
+  Status status = location.pathForUrl(savedUrl_, &target_);
   if (status.isOk() && length_ && *length_ == target_.storedSize) {
     decide(AttemptEnd::Done);  // already stored
     return false;
   }
   if (status.isOk()) status = target_.folder->createFile(target_.name, &file_);
-  if (status.isOk()) block_.reserve(kBlockSize);
   if (!status.isOk()) {
-    if (status.kind() == Status::Kind::Fatal) fatal_ = status;
     decide(AttemptEnd::Failed, std::move(status));
     return false;
   }
+  block_.reserve(kBlockSize);
   outbox_.status({UiCode::StatusDownloading, shownUrl_, {}, 0, reportedSize(length_.value_or(0))});
   return true;
 }
@@ -272,7 +274,12 @@ void EntryFetch::endAttempt(AttemptResult result) {
       break;
     case AttemptEnd::Failed:
       file_.reset();
-      fatal_.isOk() ? finish(result.reason) : endFatally();
+      if (result.reason.kind() != Status::Kind::Fatal) {
+        finish(result.reason);
+        break;
+      }
+      fatal_ = std::move(result.reason);
+      endFatally();
       break;
   }
 }

@@ -70,7 +70,8 @@ class EntryFetch final : private HttpReceiver {
   EntryFetch& operator=(const EntryFetch&) = delete;
 
   std::int32_t id() const { return request_.id; }
-  const ByteString& saveKey() const { return saveKey_; }  // empty when nothing is saved
+  // Where the entry saves, below the download folder; empty when it saves nothing.
+  const ByteString& saveKey();
   bool started() const { return step_ != Step::NotStarted; }
   bool followsLinks() const { return (request_.flags & CrawlFlags::FollowLinks) != 0; }
   // Page text received, held until the entry is current.
@@ -116,8 +117,9 @@ class EntryFetch final : private HttpReceiver {
   const FetchRequestPayload request_;
   FetchContext& context_;
   Outbox outbox_;
-  const ByteString shownUrl_;  // the URL as messages show it, its password hidden
-  ByteString saveKey_;
+  const ByteString shownUrl_;          // the URL as messages show it, its password hidden
+  const ByteString savedUrl_;          // the URL as saved: no password reaches a folder name
+  std::optional<ByteString> saveKey_;  // worked out when first asked
   Step step_ = Step::NotStarted;
   Phase phase_ = Phase::Page;
   int attemptsLeft_ = 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/messages.h"
+#include "engine/url_text.h"
 #include "engine/work_queue.h"
 
 namespace tarnwick {
@@ -36,28 +37,11 @@ constexpr std::string_view kHttpPrefix = "http://";
 constexpr std::string_view kHttpsPrefix = "https://";
 constexpr std::size_t kMaxNormalizedSegments = 30;
 
-// Length of the "http://" or "https://" a URL starts with; 0 for anything else.
-std::size_t schemeLength(std::string_view url) {
-  if (url.starts_with(kHttpPrefix)) return kHttpPrefix.size();
-  if (url.starts_with(kHttpsPrefix)) return kHttpsPrefix.size();
-  return 0;
-}
-
-// Where the host[:port] behind the scheme ends: at the first "/", "?" or "#" after its
-// first character (the host takes at least one, as in normalizeUrl), or at the end.
-int hostEnd(const ByteString& url, std::size_t scheme) {
-  const int end = url.findOneOf("/?#", static_cast<int>(scheme) + 1);
-  return end < 0 ? url.length() : end;
-}
-
 // The host[:port] of an "http://" or "https://" URL without "user:password@", in lower
 // case, so that both schemes of one server compare equal; empty for anything else.
 ByteString hostKeyOf(const ByteString& url) {
-  const std::size_t scheme = schemeLength(url.view());
-  if (scheme == 0) return {};
-  const int start = static_cast<int>(scheme);
-  const ByteString authority = url.mid(start, hostEnd(url, scheme) - start);
-  ByteString host = authority.mid(authority.findLast('@') + 1);
+  const UrlAuthority authority = authorityOf(url);
+  ByteString host = url.mid(authority.host, authority.end - authority.host);
   host.makeLower();
   return host;
 }
@@ -75,9 +59,8 @@ PageBase pageBaseOf(const ByteString& pageUrl) {
   const int queryOrFragment = pageUrl.findOneOf("?#");
   page.itself = queryOrFragment < 0 ? pageUrl : pageUrl.left(queryOrFragment);
   page.directory = page.itself.left(page.itself.findLast('/') + 1);
-  const std::size_t scheme = schemeLength(page.itself.view());
-  page.root = page.itself.left(hostEnd(page.itself, scheme)) + "/";
-  page.scheme = scheme == kHttpsPrefix.size() ? "https:" : "http:";
+  page.root = page.itself.left(authorityOf(page.itself).end) + "/";
+  page.scheme = schemeLength(page.itself.view()) == kHttpsPrefix.size() ? "https:" : "http:";
   return page;
 }
 

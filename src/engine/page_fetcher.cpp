@@ -59,12 +59,12 @@ void PageFetcher::startWaiting() {
   std::uint32_t transferring = 0;
   std::size_t heldPageBytes = 0;
   for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
-    const bool startable =
-        !(*entry)->started() && transferring < connections_ &&
-        !((*entry)->followsLinks() && heldPageBytes >= kHeldPageBytes) &&
-        std::none_of(entries_.begin(), entry, [&](const auto& earlier) {
-          return (*entry)->saveKey().length() > 0 && earlier->saveKey() == (*entry)->saveKey();
-        });
+    const bool startable = !(*entry)->started() && transferring < connections_ &&
+                           !((*entry)->followsLinks() && heldPageBytes >= kHeldPageBytes) &&
+                           std::none_of(entries_.begin(), entry, [&](const auto& earlier) {
+                             const ByteString& key = (*entry)->saveKey();
+                             return key.length() > 0 && earlier->saveKey() == key;
+                           });
     if (startable) (*entry)->start();
     transferring += (*entry)->transfer().has_value();
     heldPageBytes += (*entry)->pageBytes();

@@ -1,41 +1,34 @@
 #include "engine/url_text.h"
 
-#include <string_view>
-
 namespace tarnwick {
-namespace {
 
-// Where a URL's "user:password@" lies: from the end of "://" up to and including the last
-// "@" before the path. Empty when there is none.
-struct UserInfo {
-  std::size_t begin = 0;
-  std::size_t end = 0;
-};
-
-UserInfo userInfoOf(std::string_view url) {
-  const std::size_t scheme = url.find("://");
-  if (scheme == std::string_view::npos) return {};
-  const std::size_t begin = scheme + 3;
-  const std::size_t hostEnd = std::min(url.find_first_of("/?#", begin), url.size());
-  const std::size_t at = url.substr(0, hostEnd).rfind('@');
-  if (at == std::string_view::npos || at < begin) return {};
-  return {begin, at + 1};
+std::size_t schemeLength(std::string_view url, bool allowHttps) {
+  if (url.starts_with("http://")) return 7;
+  if (allowHttps && url.starts_with("https://")) return 8;
+  return 0;
 }
 
-}  // namespace
+UrlAuthority authorityOf(const ByteString& url) {
+  const auto begin = static_cast<int>(schemeLength(url.view()));
+  if (begin == 0) return {};
+  const int found = url.findOneOf("/?#", begin + 1);
+  const int end = found < 0 ? url.length() : found;
+  // "@" may be the trail byte of a double-byte character, which separates nothing.
+  const int at = url.left(end).findLast('@');
+  return {begin, at < begin ? begin : at + 1, end};
+}
 
 ByteString withoutUserInfo(const ByteString& url) {
-  const UserInfo user = userInfoOf(url.view());
-  if (user.begin == user.end) return url;
-  return ByteString(url.view().substr(0, user.begin)) + ByteString(url.view().substr(user.end));
+  const UrlAuthority authority = authorityOf(url);
+  if (authority.host == authority.begin) return url;
+  return url.left(authority.begin) + url.mid(authority.host);
 }
 
 ByteString withPasswordHidden(const ByteString& url) {
-  const UserInfo user = userInfoOf(url.view());
-  const std::size_t colon = url.view().substr(0, user.end).find(':', user.begin);
-  if (user.begin == user.end || colon == std::string_view::npos) return url;
-  return ByteString(url.view().substr(0, colon + 1)) + "***" +
-         ByteString(url.view().substr(user.end - 1));
+  const UrlAuthority authority = authorityOf(url);
+  const int colon = url.left(authority.host).find(':', authority.begin);
+  if (colon < 0) return url;
+  return url.left(colon + 1) + "***" + url.mid(authority.host - 1);
 }
 
 }  // namespace tarnwick

@@ -51,10 +51,6 @@ std::vector<ByteString> savedNames(const ByteString& url, SaveLayout layout) {
   if (layout == SaveLayout::Date) {
     rest.remove_prefix(rest.rfind('/') + 1);
   } else {
-    // The host folder is host[:port]: a password never becomes a folder name.
-    const std::size_t hostEnd = std::min(rest.find('/'), rest.size());
-    const std::size_t userEnd = rest.substr(0, hostEnd).rfind('@');
-    if (userEnd != std::string_view::npos) rest.remove_prefix(userEnd + 1);
     for (std::size_t slash = rest.find('/'); slash != std::string_view::npos;
          slash = rest.find('/')) {
       if (slash != 0) names.push_back(escapeSegment(rest.substr(0, slash)));

@@ -29,10 +29,10 @@ class SaveLocation {
  public:
   SaveLocation(SaveLayout layout, FileSystem& files, Clock& clock);
 
-  // Fills `target` for `url` (an "http://" or "https://" URL), creating "download", the
-  // day's folder and the tree layout's folders when they are missing. Every name stays below
-  // "download": segments "." and ".." are written "%2E" and "%2E%2E", NUL bytes "%00", and
-  // a "user:password@" never reaches the host folder. A path over the file system's limits
+  // Fills `target` for `url` (an "http://" or "https://" URL without "user:password@"),
+  // creating "download", the day's folder and the tree layout's folders when they are
+  // missing. Every name stays below "download": segments "." and ".." are written "%2E" and
+  // "%2E%2E", NUL bytes "%00". A path over the file system's limits
   // fails before any folder is made. A plain file in the place of "download" or the day's
   // folder is Status::fatal, its reason the message to show before the program ends.
   Status pathForUrl(const ByteString& url, SaveTarget* target);
