@@ -62,8 +62,10 @@ struct WorkPayload {
   virtual std::size_t heldBytes() const { return 0; }
 };
 
-// What a URL's text costs in memory besides its bytes, for the budgets of link traffic.
+// What a URL's text costs in memory, its bytes and what holds them, for the budgets of link
+// traffic and of the URL table.
 inline constexpr std::size_t kUrlOverheadBytes = 64;
+inline std::size_t urlCost(const ByteString& url) { return url.str().size() + kUrlOverheadBytes; }
 
 // The URL of the page on which links were found, shared by all of them.
 using SharedUrl = std::shared_ptr<const ByteString>;
@@ -99,7 +101,7 @@ struct LinkFoundPayload final : WorkPayload {
   std::int32_t parent = 0;
   SharedUrl referrer;  // the parent's URL
 
-  std::size_t heldBytes() const override { return url.str().size() + kUrlOverheadBytes; }
+  std::size_t heldBytes() const override { return urlCost(url); }
 };
 
 struct AddEntryPayload final : WorkPayload {
@@ -111,7 +113,7 @@ struct AddEntryPayload final : WorkPayload {
   std::uint32_t minSize = 0;
   SharedUrl referrer;  // the parent's URL
 
-  std::size_t heldBytes() const override { return url.str().size() + kUrlOverheadBytes; }
+  std::size_t heldBytes() const override { return urlCost(url); }
 };
 
 struct WorkMessage {

@@ -30,21 +30,13 @@ UrlTable::UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint3
       index_(std::bit_ceil(2 * static_cast<std::size_t>(capacity)), kNoPosition) {
   // Room for every entry at once, filled as entries come: memory that is never touched
   // costs nothing, and a crawl starts at once.
-  depth_.reserve(capacity);
-  url_.reserve(capacity);
-  parent_.reserve(capacity);
-  referrer_.reserve(capacity);
-  flags_.reserve(capacity);
-  minSize_.reserve(capacity);
-  state_.reserve(capacity);
-  refCount_.reserve(capacity);
-  id_.reserve(capacity);
+  std::apply([&](auto&... column) { (column.reserve(capacity), ...); }, columns());
 }
 
 std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int32_t parent,
                             SharedUrl referrer, std::int32_t flags, std::int32_t done,
                             std::uint32_t minSize) {
-  if ((count_ >= capacity_ || heldBytes_ + costOf(url) > urlBytesBudget_) && compactionMayFree_) {
+  if ((count_ >= capacity_ || heldBytes_ + urlCost(url) > urlBytesBudget_) && compactionMayFree_) {
     compact();
   }
   const std::uint32_t held = findUrl(url);
@@ -60,7 +52,7 @@ std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int3
 
   depth_.push_back(depth);
   url_.push_back(url);
-  heldBytes_ += costOf(url);
+  heldBytes_ += urlCost(url);
   parent_.push_back(parent);
   referrer_.push_back(std::move(referrer));
   flags_.push_back(flags);
@@ -75,7 +67,7 @@ std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int3
 }
 
 bool UrlTable::hasRoomFor(const ByteString& url) {
-  return count_ < capacity_ && heldBytes_ + costOf(url) <= urlBytesBudget_;
+  return count_ < capacity_ && heldBytes_ + urlCost(url) <= urlBytesBudget_;
 }
 
 void UrlTable::markDone(std::int32_t id, const ByteString& url) {
@@ -83,7 +75,7 @@ void UrlTable::markDone(std::int32_t id, const ByteString& url) {
   if (position != kNoPosition) {
     state_[position] |= kDone;
     if (url_[position] != url) {
-      heldBytes_ += costOf(url) - costOf(url_[position]);
+      heldBytes_ += urlCost(url) - urlCost(url_[position]);
       url_[position] = url;
       rebuildIndex();
     }
@@ -191,32 +183,17 @@ std::uint32_t UrlTable::copyDownKeptEntries(const std::vector<std::uint8_t>& mar
       newCursor = write;
     }
     if (marks[read] == kRemove) {
-      heldBytes_ -= costOf(url_[read]);
+      heldBytes_ -= urlCost(url_[read]);
       continue;
     }
     if (write != read) {
-      depth_[write] = depth_[read];
-      url_[write] = std::move(url_[read]);
-      parent_[write] = parent_[read];
-      referrer_[write] = std::move(referrer_[read]);
-      flags_[write] = flags_[read];
-      minSize_[write] = minSize_[read];
-      state_[write] = state_[read];
-      refCount_[write] = refCount_[read];
-      id_[write] = id_[read];
+      std::apply([&](auto&... column) { ((column[write] = std::move(column[read])), ...); },
+                 columns());
     }
     ++write;
   }
   const std::uint32_t removed = count_ - write;
-  depth_.resize(write);
-  url_.resize(write);
-  parent_.resize(write);
-  referrer_.resize(write);
-  flags_.resize(write);
-  minSize_.resize(write);
-  state_.resize(write);
-  refCount_.resize(write);
-  id_.resize(write);
+  std::apply([&](auto&... column) { (column.resize(write), ...); }, columns());
   cursor_ = newCursor;
   count_ = write;
   return removed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <tuple>
 #include <vector>
 
 #include "engine/messages.h"
@@ -58,7 +59,10 @@ class UrlTable {
   bool hasRoomFor(const ByteString& url);
   std::uint32_t positionOfId(std::int32_t id) const;
   bool isDone(std::uint32_t position) const { return (state_[position] & kDone) != 0; }
-  static std::size_t costOf(const ByteString& url) { return url.str().size() + kUrlOverheadBytes; }
+  // The per-entry arrays, for what is done to all of them alike.
+  auto columns() {
+    return std::tie(depth_, url_, parent_, referrer_, flags_, minSize_, state_, refCount_, id_);
+  }
 
   void compact();
   void markForRemoval(std::vector<std::uint8_t>& marks) const;
