@@ -64,18 +64,10 @@ PageBase pageBaseOf(const ByteString& pageUrl) {
   return page;
 }
 
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool startsWithAnyCase(std::string_view text, std::string_view lowerPrefix) {
-  return text.size() >= lowerPrefix.size() &&
-         std::equal(lowerPrefix.begin(), lowerPrefix.end(), text.begin(),
-                    [](char p, char c) { return p == lowerAscii(c); });
-}
-
 // The scheme prefix a link starts with, in lower case, whatever case it is written in.
 std::string_view linkScheme(std::string_view link, bool allowHttps) {
-  if (startsWithAnyCase(link, kHttpPrefix)) return kHttpPrefix;
-  if (allowHttps && startsWithAnyCase(link, kHttpsPrefix)) return kHttpsPrefix;
+  if (startsWithIgnoringCase(link, kHttpPrefix)) return kHttpPrefix;
+  if (allowHttps && startsWithIgnoringCase(link, kHttpsPrefix)) return kHttpsPrefix;
   return {};
 }
 

@@ -1,7 +1,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <deque>
 #include <fstream>
 #include <iterator>
@@ -28,14 +27,6 @@ constexpr int kDripSamplesPerWindow = 20;
 Status statusOf(CURLcode code, const char* detail) {
   if (code == CURLE_OK) return Status::ok();
   return Status::network(*detail != '\0' ? detail : curl_easy_strerror(code));
-}
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) ==
-                  std::tolower(static_cast<unsigned char>(b));
-         });
 }
 
 // The caller's header text as curl header lines. curl drops a line whose value is blank,

@@ -209,4 +209,11 @@ void ByteString::makeLower() {
   }
 }
 
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(),
+                    [&](char a, char b) { return lower(a) == lower(b); });
+}
+
 }  // namespace tarnwick

@@ -76,6 +76,9 @@ class ByteString {
   std::string bytes_;
 };
 
+// True when `text` begins with `prefix`, ASCII letters compared without regard to case.
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix);
+
 }  // namespace tarnwick
 
 template <>
