@@ -96,8 +96,7 @@ TEST_F(MainDialogTest, SettingsFileShowsEveryKeyThatCanBeRead) {
     EXPECT_EQ(textOf(dialog, kStatusLine), "");
     EXPECT_EQ(dialog.focusWidget(), dialog.control(kStartUrlEdit));
     profile_.reset();
-    std::ifstream written(file);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), c.file);
+    EXPECT_EQ(contentOf(file), c.file);
   }
 }
 

@@ -45,11 +45,6 @@ const std::map<std::string, R> kSite = {
     {"/after.gif", R::ok("after")},
 };
 
-std::string contentOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 struct Outcome {
   std::string statuses;  // "<letter><path> " each, one per transfer for downLoading
   std::map<std::string, std::string> files;
@@ -100,7 +95,7 @@ class CrawlSessionTest : public ::testing::Test {
     // Each file as its size and first bytes.
     for (const auto& entry : fs::recursive_directory_iterator("download")) {
       if (!entry.is_regular_file()) continue;
-      const std::string content = contentOf(entry.path());
+      const std::string content = testing::contentOf(entry.path());
       outcome.files[fs::relative(entry.path(), "download")] =
           std::to_string(content.size()) + ":" + content.substr(0, 5);
     }
@@ -227,12 +222,13 @@ TEST_F(CrawlSessionTest, HostileSiteEndsWithBoundedMemoryAndEveryFileInside) {
   EXPECT_TRUE(std::ranges::includes(fetched, entered));
 
   const std::string download = fs::weakly_canonical("download").string() + "/";
-  const std::string passwd = contentOf("/etc/passwd");
+  const std::string passwd = testing::contentOf("/etc/passwd");
   for (const auto& entry : fs::recursive_directory_iterator(dir_.path())) {
     if (!entry.is_regular_file()) continue;
     const std::string path = fs::weakly_canonical(entry.path()).string();
     EXPECT_TRUE(path.starts_with(download)) << path;
-    EXPECT_TRUE(passwd.empty() || contentOf(path).find(passwd) == std::string::npos) << path;
+    EXPECT_TRUE(passwd.empty() || testing::contentOf(path).find(passwd) == std::string::npos)
+        << path;
   }
 }
 

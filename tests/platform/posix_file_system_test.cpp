@@ -13,11 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string contentOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // Works in a folder whose name has a code page 932 form ("日本") and a character without
 // one ("€"), which the current directory spells as its UTF-8 bytes escaped.
 class PosixFileSystemTest : public ::testing::Test {
@@ -94,11 +89,11 @@ TEST_F(PosixFileSystemTest, FilesAppearWholeUnderTheirNameOrNotAtAll) {
     return status;
   };
   EXPECT_TRUE(write("old", "not kept", false).isOk());
-  EXPECT_EQ(contentOf(real_ / "old"), "old copy");
+  EXPECT_EQ(testing::contentOf(real_ / "old"), "old copy");
   EXPECT_TRUE(write("old", std::string("a\0b", 3), true).isOk());
-  EXPECT_EQ(contentOf(real_ / "old"), std::string("a\0b", 3));
+  EXPECT_EQ(testing::contentOf(real_ / "old"), std::string("a\0b", 3));
   EXPECT_TRUE(write("stale", "new", true).isOk());
-  EXPECT_EQ(contentOf(real_ / "stale"), "new");
+  EXPECT_EQ(testing::contentOf(real_ / "stale"), "new");
   EXPECT_NE(write("trap", "x", true).reason().find("symbolic link"), std::string::npos);
   EXPECT_TRUE(fs::is_symlink(real_ / "trap.twk-part"));
 
@@ -109,7 +104,7 @@ TEST_F(PosixFileSystemTest, FilesAppearWholeUnderTheirNameOrNotAtAll) {
   EXPECT_TRUE(first->write("first").isOk() && second->write("second").isOk());
   EXPECT_TRUE(second->commit().isOk());
   EXPECT_TRUE(first->commit().isOk());
-  EXPECT_EQ(contentOf(real_ / "same"), "first");
+  EXPECT_EQ(testing::contentOf(real_ / "same"), "first");
 
   std::set<std::string> left;
   for (const auto& entry : fs::directory_iterator(real_)) left.insert(entry.path().filename());

@@ -2,10 +2,17 @@
 
 #include <stdlib.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 
 namespace tarnwick::testing {
+
+std::string contentOf(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-test-XXXXXX").string();

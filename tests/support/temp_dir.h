@@ -1,8 +1,12 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace tarnwick::testing {
+
+// The whole content of a file; empty when it cannot be read.
+std::string contentOf(const std::filesystem::path& path);
 
 // A fresh folder under the system's temporary folder, removed with its contents on
 // destruction. ScopedCurrentDirectory makes it the working directory for a test.

@@ -23,11 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string readFile(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Runs a shell command line; "$@" are `args`.
 pid_t spawn(const std::string& command, std::vector<std::string> args = {}) {
   args.insert(args.begin(), {"sh", "-c", command, "sh"});
@@ -63,11 +58,11 @@ std::pair<pid_t, std::string> startHttpsServer() {
                         " -keyout site.key -out site.csr && openssl x509 -req -in site.csr"
                         " -CA ca.pem -CAkey ca.key -CAcreateserial -extfile san -out site.pem"),
             0)
-      << readFile("log.txt");
+      << testing::contentOf("log.txt");
   const pid_t server =
       spawn("exec openssl s_server -WWW -accept 127.0.0.1:0 -cert site.pem -key site.key >port");
   for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(10ms)) {
-    const std::string said = readFile("port");
+    const std::string said = testing::contentOf("port");
     const auto at = said.find("ACCEPT 127.0.0.1:");
     if (at != std::string::npos)
       return {server, said.substr(at + 17, said.find('\n', at) - at - 17)};
@@ -145,8 +140,9 @@ TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
       std::this_thread::sleep_for(200ms);  // let each press be seen
     }
     EXPECT_EQ(exitStatusOf(crawl), c.status);
-    EXPECT_EQ(readFile("out.txt"), c.stdoutText);
-    EXPECT_NE(readFile("err.txt").find(c.stderrHas), std::string::npos) << readFile("err.txt");
+    EXPECT_EQ(testing::contentOf("out.txt"), c.stdoutText);
+    EXPECT_NE(testing::contentOf("err.txt").find(c.stderrHas), std::string::npos)
+        << testing::contentOf("err.txt");
   }
   EXPECT_FALSE(requested("/after.gif"));  // the second press ended the crawl
   EXPECT_FALSE(requested("/away.html"));
