@@ -36,7 +36,7 @@ UrlTable::UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint3
 std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int32_t parent,
                             SharedUrl referrer, std::int32_t flags, std::int32_t done,
                             std::uint32_t minSize) {
-  if ((count_ >= capacity_ || heldBytes_ + urlCost(url) > urlBytesBudget_) && compactionMayFree_) {
+  if (!hasRoomFor(url) && compactionMayFree_) {
     compact();
   }
   const std::uint32_t held = findUrl(url);
@@ -66,7 +66,7 @@ std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int3
   return n;
 }
 
-bool UrlTable::hasRoomFor(const ByteString& url) {
+bool UrlTable::hasRoomFor(const ByteString& url) const {
   return count_ < capacity_ && heldBytes_ + urlCost(url) <= urlBytesBudget_;
 }
 

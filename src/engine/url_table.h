@@ -56,7 +56,7 @@ class UrlTable {
   void offerAhead();
   void post(WorkCode code, std::uint32_t position);
   void finishFetch();
-  bool hasRoomFor(const ByteString& url);
+  bool hasRoomFor(const ByteString& url) const;
   std::uint32_t positionOfId(std::int32_t id) const;
   bool isDone(std::uint32_t position) const { return (state_[position] & kDone) != 0; }
   // The per-entry arrays, for what is done to all of them alike.
