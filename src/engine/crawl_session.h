@@ -37,7 +37,6 @@ class CrawlSession {
   // Hands over status messages as they come until StatusFinished, calling `whileWaiting`
   // between looks (a window keeps its events going there).
   void wait(const StatusHandler& handle, const std::function<void()>& whileWaiting = {});
-  bool finished() const { return finished_; }
 
  private:
   CrawlJob job_;
