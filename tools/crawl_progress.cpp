@@ -79,7 +79,6 @@ CrawlProgress::Lines CrawlProgress::take(const UiMessage& message) {
               "tarnwick-crawl: " + printable(cp932ToUtf8(message.text)) + ": " +
                   printable(cp932ToUtf8(message.detail)) + "\n"};
     case UiCode::StatusFinished:
-      finished_ = true;
       runFailed_ = message.value1 != 0;
       if (!runFailed_) return {};
       return {{}, "tarnwick-crawl: the crawl failed: " + cp932ToUtf8(message.detail) + "\n"};

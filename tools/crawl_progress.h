@@ -20,7 +20,6 @@ class CrawlProgress {
   // Takes one message from the status queue.
   Lines take(const UiMessage& message);
 
-  bool finished() const { return finished_; }
   bool runFailed() const { return runFailed_; }
   // Failed URLs whose file could not be saved on this machine.
   std::uint64_t localFailures() const { return localFailures_; }
@@ -42,7 +41,6 @@ class CrawlProgress {
   std::uint64_t bytesSaved_ = 0;
   std::uint64_t failures_ = 0;
   std::uint64_t localFailures_ = 0;
-  bool finished_ = false;
   bool runFailed_ = false;
 };
 

@@ -41,10 +41,10 @@ TEST(CrawlProgressTest, RendersEachStatusMessage) {
     EXPECT_EQ(progress.statusLine(step.columns), step.statusLine);
   }
   EXPECT_EQ(progress.localFailures(), 1u);
-  EXPECT_FALSE(progress.finished());
+  EXPECT_FALSE(progress.runFailed());
   EXPECT_EQ(progress.take({UiCode::StatusFinished, "", "out of memory", 1}).err,
             "tarnwick-crawl: the crawl failed: out of memory\n");
-  EXPECT_TRUE(progress.finished() && progress.runFailed());
+  EXPECT_TRUE(progress.runFailed());
   EXPECT_EQ(progress.summary(1.26),
             "巡回ダウンロード終了\n1 pages searched, 1 files saved, "
             "200 bytes, 2 failed, 1.3 seconds\n");
