@@ -39,8 +39,8 @@ TEST_F(LaunchTest, LaunchesOpenThroughTheShell) {
       const bool asked = *l.title != '\0', opens = !asked || answer == kOkId;
       EXPECT_EQ(answerer.titles, asked ? std::vector{QString(l.title)} : std::vector<QString>{});
       EXPECT_EQ(shell.opened, opens ? std::vector{l.target} : std::vector<QUrl>{});
-      EXPECT_EQ(messages.texts(), opens && !shellSucceeds ? std::vector{utf8ToCp932(l.failure)}
-                                                          : std::vector<ByteString>{});
+      EXPECT_EQ(messages.texts, opens && !shellSucceeds ? std::vector{utf8ToCp932(l.failure)}
+                                                        : std::vector<ByteString>{});
       EXPECT_EQ(QDir(download).exists(), !asked);
     }
   }

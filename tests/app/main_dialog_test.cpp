@@ -172,7 +172,7 @@ TEST_F(MainDialogTest, UnreadableNumberStopsTheReadingAndStartsNoCrawl) {
     dialog.control<QLineEdit>(kImgSizeEdit)->setText(c.imgSize);
     click(dialog, kRunButton);
 
-    EXPECT_EQ(messages.texts(), std::vector{utf8ToCp932("正の整数を入力してください。")});
+    EXPECT_EQ(messages.texts, std::vector{utf8ToCp932("正の整数を入力してください。")});
     EXPECT_FALSE(dialog.runActive());
     EXPECT_EQ(textOf(dialog, kRunButton), "実　行");
     auto* failing = dialog.control<QLineEdit>(c.failing);

@@ -213,7 +213,7 @@ TEST_F(CrawlSessionTest, HostileSiteEndsWithBoundedMemoryAndEveryFileInside) {
       testing::runCrawl(testing::crawlJob(server_.url("/index.html"), 3, {2}), *components);
   EXPECT_LT(procStatusKiB("VmHWM") - rssBefore, kPeakGrowthBoundKiB);
   EXPECT_EQ(statuses.back().value1, 0) << "the run failed: " << statuses.back().detail.str();
-  EXPECT_TRUE(messageBox_.texts().empty());
+  EXPECT_TRUE(messageBox_.texts.empty());
   std::set<std::string> entered, fetched;
   for (const UiMessage& m : statuses) {
     (m.code == UiCode::StatusUrlAdded ? entered : fetched).insert(m.text.str());

@@ -106,7 +106,7 @@ struct FetchProbe {
       const bool done = m.code == WorkCode::EntryDone, failed = m.code == WorkCode::EntryFailed;
       posted += text + (done ? " done" : failed ? " failed" : "");
     }
-    for (const auto pause : clock.pauses()) posted += " wait" + std::to_string(pause.count());
+    for (const auto pause : clock.pauses) posted += " wait" + std::to_string(pause.count());
     return posted;
   }
 

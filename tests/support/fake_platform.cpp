@@ -4,12 +4,12 @@ namespace tarnwick::testing {
 
 std::chrono::steady_clock::time_point FakeClock::now() {
   std::chrono::steady_clock::time_point time;
-  for (const auto pause : pauses_.items()) time += pause;
+  for (const auto pause : pauses) time += pause;
   return time;
 }
 
 void FakeClock::pause(std::chrono::steady_clock::duration duration) {
-  pauses_.add(std::chrono::duration_cast<std::chrono::milliseconds>(duration));
+  pauses.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(duration));
 }
 
 class FaultInjectingFileSystem::FaultyFile final : public WritableFile {

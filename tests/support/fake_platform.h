@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -13,47 +12,26 @@
 
 namespace tarnwick::testing {
 
-// A list that any thread may add to and read.
-template <typename T>
-class SharedLog {
- public:
-  void add(T item) {
-    std::lock_guard lock(mutex_);
-    items_.push_back(std::move(item));
-  }
-  std::vector<T> items() const {
-    std::lock_guard lock(mutex_);
-    return items_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<T> items_;
-};
-
 // A clock stuck on one day whose pauses return at once: they are recorded, and move its
-// steady time on. Safe from any thread.
+// steady time on. Read what it recorded once the thread that used it has ended.
 class FakeClock final : public Clock {
  public:
   explicit FakeClock(ByteString todayYmd = "20050314") : today_(std::move(todayYmd)) {}
   ByteString todayYmd() override { return today_; }
   std::chrono::steady_clock::time_point now() override;
   void pause(std::chrono::steady_clock::duration duration) override;
-  std::vector<std::chrono::milliseconds> pauses() const { return pauses_.items(); }
+
+  std::vector<std::chrono::milliseconds> pauses;
 
  private:
   const ByteString today_;
-  SharedLog<std::chrono::milliseconds> pauses_;
 };
 
-// Records every warning text instead of showing it. Safe from any thread.
-class ScriptedMessageBox final : public MessageBox {
- public:
-  void showWarning(const ByteString& text) override { texts_.add(text); }
-  std::vector<ByteString> texts() const { return texts_.items(); }
-
- private:
-  SharedLog<ByteString> texts_;
+// Records every warning text instead of showing it; read them once the thread that warned
+// has ended.
+struct ScriptedMessageBox final : MessageBox {
+  void showWarning(const ByteString& text) override { texts.push_back(text); }
+  std::vector<ByteString> texts;
 };
 
 enum class FileFault { None, CreateFile, Write, Commit };
