@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -22,14 +20,13 @@ UiMessage message(UiCode code) { return {code, {}, {}, 0, 0}; }
 // or a saved file, and records each fetch as "url<referrer"; the extractor is the real one.
 struct StandIns final : CrawlComponentFactory {
   struct StandInFetcher final : Fetcher {
-    StandInFetcher(StandIns& s, WorkQueue& work, UiMessageQueue& status, const CrawlJob& job)
-        : s(s), work(work), status(status), control(*job.controlQueue) {}
+    StandInFetcher(StandIns& s, WorkQueue& work, UiMessageQueue& status)
+        : s(s), work(work), status(status) {}
     bool isBusy() const override { return s.busyAnswers-- > 0; }
     void fetchAhead(const FetchRequestPayload&) override { ADD_FAILURE() << "one connection"; }
     void fetch(const FetchRequestPayload& r) override {
       const char* busy = s.busyAnswers >= 0 ? " while busy" : "";  // no "not busy" answer yet
       s.fetched += r.url.str() + "<" + r.referrer.str() + busy + " ";
-      if (s.stopDuringFetch) control.push(message(UiCode::ControlStop));
       if ((r.flags & CrawlFlags::FollowLinks) != 0) {
         status.push(message(UiCode::StatusSearching));
         auto page = std::make_unique<PageFetchedPayload>();
@@ -48,19 +45,17 @@ struct StandIns final : CrawlComponentFactory {
     StandIns& s;
     WorkQueue& work;
     UiMessageQueue& status;
-    UiMessageQueue& control;  // the producer side passes to the worker while it fetches
   };
 
   std::unique_ptr<Fetcher> makeFetcher(WorkQueue& work, UiMessageQueue& status,
-                                       const CrawlJob& job) override {
+                                       const CrawlJob&) override {
     if (outOfMemory) throw std::bad_alloc();
-    return std::make_unique<StandInFetcher>(*this, work, status, job);
+    return std::make_unique<StandInFetcher>(*this, work, status);
   }
   std::unique_ptr<Extractor> makeExtractor(WorkQueue& work, const CrawlJob&) override {
     return std::make_unique<LinkExtractor>(work);
   }
 
-  bool stopDuringFetch = false;
   bool outOfMemory = false;
   int busyAnswers = 0;  // how often the fetcher first claims to be busy
   std::string fetched;
@@ -69,20 +64,18 @@ struct StandIns final : CrawlComponentFactory {
 TEST(CrawlWorkerTest, LoopEndsAndReportsInOrder) {
   const std::string twoFetches =
       "http://h/<http://h/ http://h/1.jpg<http://h/ http://h/2.jpg<http://h/ ";
-  // Start URL, stop during the first fetch, busy answers, out of memory, statuses by letter
-  // (a failed run's end as "!"), fetches.
-  const std::tuple<const char*, bool, int, bool, const char*, std::string> cases[] = {
-      {"http://host", false, 0, false, "F", ""},                // rejected start URL
-      {"http://h/", false, 0, false, "ASAAEDEDF", twoFetches},  // idle end
-      {"http://h/", false, 3, false, "ASAAEDEDF", twoFetches},  // requests put back while busy
-      {"http://h/", true, 0, false, "ASF", "http://h/<http://h/ "},
-      {"http://h/", false, 0, true, "!", ""},
+  // Start URL, busy answers, out of memory, statuses by letter (a failed run's end as "!"),
+  // fetches.
+  const std::tuple<const char*, int, bool, const char*, std::string> cases[] = {
+      {"http://host", 0, false, "F", ""},                // rejected start URL
+      {"http://h/", 0, false, "ASAAEDEDF", twoFetches},  // idle end
+      {"http://h/", 3, false, "ASAAEDEDF", twoFetches},  // requests put back while busy
+      {"http://h/", 0, true, "!", ""},
   };
-  for (const auto& [startUrl, stop, busyAnswers, outOfMemory, statuses, fetched] : cases) {
-    SCOPED_TRACE(::testing::Message() << startUrl << " stop " << stop << " busy " << busyAnswers);
+  for (const auto& [startUrl, busyAnswers, outOfMemory, statuses, fetched] : cases) {
+    SCOPED_TRACE(::testing::Message() << startUrl << " busy " << busyAnswers);
     StandIns standIns;
-    std::tie(standIns.stopDuringFetch, standIns.busyAnswers, standIns.outOfMemory) =
-        std::tie(stop, busyAnswers, outOfMemory);
+    std::tie(standIns.busyAnswers, standIns.outOfMemory) = std::tie(busyAnswers, outOfMemory);
     std::string seen;
     for (const UiMessage& m : testing::runCrawl(testing::crawlJob(startUrl, 3, {2}), standIns)) {
       const bool failedRun = m.code == UiCode::StatusFinished && m.value1 == 1;
@@ -94,27 +87,6 @@ TEST(CrawlWorkerTest, LoopEndsAndReportsInOrder) {
     EXPECT_EQ(seen, statuses);
     EXPECT_EQ(standIns.fetched, fetched);
   }
-}
-
-// Before ControlStart the idle rule is held: the worker waits, however long, then crawls.
-TEST(CrawlWorkerTest, NothingEndsTheRunBeforeItStarts) {
-  const auto idleStart = std::chrono::steady_clock::now();
-  StandIns idle;
-  testing::runCrawl(testing::crawlJob("http://host", 3, {2}), idle);
-  const auto idleEnd = std::chrono::steady_clock::now() - idleStart;
-
-  StandIns standIns;
-  UiMessageQueue control, status;
-  CrawlJob job = testing::crawlJob("http://host", 3, {2});
-  std::tie(job.controlQueue, job.statusQueue) = std::tuple(&control, &status);
-  std::thread worker([&] { CrawlWorker(job, standIns).run(); });
-  std::this_thread::sleep_for(3 * idleEnd);
-  UiMessage out;
-  EXPECT_FALSE(status.pop(out)) << "ended before it was started";
-  control.push(message(UiCode::ControlStart));
-  while (!status.pop(out)) std::this_thread::yield();
-  EXPECT_EQ(out.code, UiCode::StatusFinished);
-  worker.join();
 }
 
 }  // namespace
