@@ -13,18 +13,19 @@ namespace {
 using namespace std::chrono_literals;
 using R = testing::ScriptedResponse;
 
-// What a transfer delivered, up to its end or its failure.
+// What a transfer delivered, up to its end or its failure; it has had enough once it holds
+// `wanted` bytes.
 struct Fetched final : HttpReceiver {
   bool onResponse(std::uint32_t code, std::optional<std::uint64_t> contentLength) override {
     status = code;
     length = contentLength;
-    return wantsBody;
+    return wanted > 0;
   }
   bool onBody(std::string_view bytes) override {
     body += bytes;
-    return true;
+    return body.size() < wanted;
   }
-  bool wantsBody = true;
+  std::size_t wanted = SIZE_MAX;
   std::uint32_t status = 0;
   std::optional<std::uint64_t> length;
   std::string body;
@@ -32,9 +33,9 @@ struct Fetched final : HttpReceiver {
 };
 
 Fetched fetch(HttpClient& client, const std::string& url, const ByteString& headers = "Referer: \n",
-              const std::atomic<bool>* abort = nullptr, bool wantsBody = true) {
+              const std::atomic<bool>* abort = nullptr, std::size_t wanted = SIZE_MAX) {
   Fetched fetched;
-  fetched.wantsBody = wantsBody;
+  fetched.wanted = wanted;
   const TransferId id = client.start({ByteString(url), "TWK/1.1 ROBOT", headers, abort}, fetched);
   for (std::vector<EndedTransfer> ended; ended.empty();) {
     ended = client.pump(1s);
@@ -77,21 +78,21 @@ TEST_F(CurlHttpClientTest, ResponsesArriveAsServedOrFail) {
     std::optional<std::uint64_t> length;
     std::string body;
     Status::Kind result = Status::Kind::Ok;
-    bool wantsBody = true;
+    std::size_t wanted = SIZE_MAX;
     const char* headers = "Referer: \n";  // sent on every hop: an empty value too
     std::optional<std::string> referer = "";
   } cases[] = {
       {R::ok("hello"), "", 200, 5, "hello"},
-      {R::ok("unread"), "", 200, 6, "", Status::Kind::Ok, false},
+      {R::ok("unread"), "", 200, 6, "", Status::Kind::Ok, 0},
+      {R::ok("enough"), "", 200, 6, "enough", Status::Kind::Ok, 1},
       {R{.status = 404, .body = "gone"}, "", 404, 4, "gone"},
       {R{.body = "until close", .closeDelimited = true}, "", 200, {}, "until close"},
       {R::ok(large), "", 200, large.size(), large},
-      {{}, server_.url("/hop20"), 200, 12, "end of chain", {}, true, "Referer: http://a.test/p\n", "http://a.test/p"},
-      {{}, server_.url("/hop1"), 200, 12, "end of chain", {}, true, "", std::nullopt},
+      {{}, server_.url("/hop20"), 200, 12, "end of chain", {}, SIZE_MAX, "Referer: http://a.test/p\n", "http://a.test/p"},
+      {{}, server_.url("/hop1"), 200, 12, "end of chain", {}, SIZE_MAX, "", std::nullopt},
       {{}, server_.url("/hop21"), 0, {}, "", Status::Kind::Network},
       {R::redirect("file://" + (temp.path() / "secret").string()), "", 0, {}, "", Status::Kind::Network},
       {R{.body = "0123456789", .cutAt = 4}, "", 200, 10, "0123", Status::Kind::Network},
-      {R{.body = "0123456789", .cutAt = 4, .stall = true}, "", 200, 10, "0123", Status::Kind::Network},
       {drip, "", 200, 2000, "", Status::Kind::Network},
       {interim, "", 0, {}, "", Status::Kind::Network},
       {R{.raw = "NONSENSE\r\n\r\n"}, "", 0, {}, "", Status::Kind::Network},
@@ -103,8 +104,8 @@ TEST_F(CurlHttpClientTest, ResponsesArriveAsServedOrFail) {
     SCOPED_TRACE(c.url + c.response.body.substr(0, 20));
     server_.setResponse("/case", c.response);
     const std::size_t earlier = server_.requests().size();
-    const Fetched fetched = fetch(*client, c.url.empty() ? server_.url("/case") : c.url, c.headers,
-                                  nullptr, c.wantsBody);
+    const Fetched fetched =
+        fetch(*client, c.url.empty() ? server_.url("/case") : c.url, c.headers, nullptr, c.wanted);
     EXPECT_EQ(fetched.status, c.status);
     EXPECT_EQ(fetched.length, c.length);
     // A drip is cut within its window, after the few bytes that arrived meanwhile.
@@ -121,9 +122,9 @@ TEST_F(CurlHttpClientTest, ResponsesArriveAsServedOrFail) {
   }
 }
 
-// With the flag ignored, the transfer would end only when the server drops the stall.
+// With the flag ignored, the transfer would end only when the server ends.
 TEST_F(CurlHttpClientTest, AbortFlagEndsABlockedTransfer) {
-  server_.setResponse("/slow", R{.body = "0123456789", .cutAt = 2, .stall = true});
+  server_.setResponse("/slow", R{.body = "0123456789", .cutAt = 2});
   std::atomic<bool> abort = false;
   auto client = makeCurlHttpClient({.dripWindow = 1h});
   std::thread stopper([&] {

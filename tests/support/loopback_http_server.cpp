@@ -18,7 +18,7 @@ namespace tarnwick::testing {
 namespace {
 
 constexpr int kIdleClientMs = 10000;  // a client that does nothing for this long is dropped
-constexpr auto kLongestStall = std::chrono::seconds(60);
+constexpr auto kLongestHold = std::chrono::seconds(60);  // of a cut response's connection
 
 // Waits until `socket` is ready for `events`; false on error, timeout or server shutdown.
 bool waitReady(int socket, short events, int wakeEvent, int timeoutMs = kIdleClientMs) {
@@ -105,11 +105,6 @@ LoopbackHttpServer::LoopbackHttpServer()
 }
 
 LoopbackHttpServer::~LoopbackHttpServer() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  stallReleased_.notify_all();
   const std::uint64_t one = 1;
   [[maybe_unused]] const ssize_t ignored = write(wakeEvent_, &one, sizeof one);
   acceptThread_.join();
@@ -134,14 +129,6 @@ void LoopbackHttpServer::serveFiles(const std::map<std::string, std::string>& fi
 void LoopbackHttpServer::setHandler(Handler handler) {
   std::lock_guard lock(mutex_);
   handler_ = std::move(handler);
-}
-
-void LoopbackHttpServer::releaseStalledResponses() {
-  {
-    std::lock_guard lock(mutex_);
-    ++stallGeneration_;
-  }
-  stallReleased_.notify_all();
 }
 
 std::vector<LoggedRequest> LoopbackHttpServer::requests() const {
@@ -178,7 +165,7 @@ void LoopbackHttpServer::serve(int socket) {
     log_.push_back(request);
   }
   const ScriptedResponse response = responseFor(request.path);
-  if (send(socket, response) && response.stall) holdStall();
+  if (send(socket, response) && response.cutAt) shutDownWithin(kLongestHold, wakeEvent_);
   shutdown(socket, SHUT_WR);
 }
 
@@ -216,13 +203,6 @@ ScriptedResponse LoopbackHttpServer::responseFor(const std::string& path) const 
   lock.unlock();
   const std::optional<ScriptedResponse> generated = handler ? handler(path) : std::nullopt;
   return generated.value_or(ScriptedResponse{.status = 404, .body = "not found"});
-}
-
-void LoopbackHttpServer::holdStall() {
-  std::unique_lock lock(mutex_);
-  const std::uint64_t generation = stallGeneration_;
-  stallReleased_.wait_for(lock, kLongestStall,
-                          [&] { return stopping_ || stallGeneration_ != generation; });
 }
 
 }  // namespace tarnwick::testing

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -21,10 +20,9 @@ struct ScriptedResponse {
   std::vector<std::string> headers{};  // extra header lines such as "Location: /x"
   std::string body{};
   bool closeDelimited = false;  // no Content-Length: the connection closes after the body
-  // Sends only this many bytes of the body (the headers announce all of it), then closes
-  // the connection, or with `stall` holds it open until released or the server ends.
+  // Sends only this many bytes of the body (the headers announce all of it), then holds
+  // the connection open until the server ends.
   std::optional<std::size_t> cutAt{};
-  bool stall = false;
   std::optional<std::string> raw{};  // sent verbatim instead, for malformed replies
   // The body is `body` repeated up to this many bytes, made while it is sent, so a huge
   // body costs the server no memory.
@@ -50,7 +48,7 @@ struct LoggedRequest {
 // A small threaded HTTP/1.1 server on 127.0.0.1 (never any other address) and an
 // ephemeral port, scripted per path. Lookup order for a request: the response set for its
 // exact path, then the handler, then 404. Every method is thread-safe; destruction ends
-// open connections, stalled ones included, promptly.
+// open connections, cut ones included, promptly.
 class LoopbackHttpServer {
  public:
   // Returns the response for a path, or nullopt for 404.
@@ -67,8 +65,6 @@ class LoopbackHttpServer {
   // Serves each body with status 200 at its path, such as {"/index.html", "<a href=...>"}.
   void serveFiles(const std::map<std::string, std::string>& files);
   void setHandler(Handler handler);
-  // Lets every stalled response close its connection now.
-  void releaseStalledResponses();
   std::vector<LoggedRequest> requests() const;
 
  private:
@@ -81,16 +77,12 @@ class LoopbackHttpServer {
   void serve(int socket);
   bool send(int socket, const ScriptedResponse& response) const;
   ScriptedResponse responseFor(const std::string& path) const;
-  void holdStall();
 
   int listenSocket_ = -1;
   int wakeEvent_ = -1;  // readable once the server is shutting down
   std::uint16_t port_ = 0;
 
   mutable std::mutex mutex_;
-  std::condition_variable stallReleased_;
-  bool stopping_ = false;
-  std::uint64_t stallGeneration_ = 0;
   std::map<std::string, ScriptedResponse> responses_;
   Handler handler_;
   std::vector<LoggedRequest> log_;

@@ -89,7 +89,7 @@ TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
        {"/blocked.html", R"(<img src="blocked/x.gif"><img src="a.gif">)"},
        {"/blocked/x.gif", "x"},
        {"/hosts.html", "<a href=" + elsewhere + "away.html><img src=" + elsewhere + "a.gif>"}});
-  server.setResponse("/stall.gif", {.body = "stalled", .cutAt = 3, .stall = true});
+  server.setResponse("/stall.gif", {.body = "stalled", .cutAt = 3});
   const auto requested = [&](const std::string& path) {
     const auto log = server.requests();
     return std::ranges::find(log, path, &testing::LoggedRequest::path) != log.end();
