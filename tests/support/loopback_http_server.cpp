@@ -76,8 +76,7 @@ std::string responseHead(const ScriptedResponse& response) {
   std::string head =
       "HTTP/1.1 " + std::to_string(response.status) + " Scripted\r\nConnection: close\r\n";
   if (!response.closeDelimited) {
-    const std::uint64_t length = response.repeatedLength.value_or(response.body.size());
-    head += "Content-Length: " + std::to_string(length) + "\r\n";
+    head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
   }
   for (const std::string& line : response.headers) head += line + "\r\n";
   return head + "\r\n";
@@ -169,29 +168,17 @@ void LoopbackHttpServer::serve(int socket) {
   shutdown(socket, SHUT_WR);
 }
 
-// Sends the reply as scripted: whole, cut, dripped, or a pattern repeated one block at a
-// time. False when the client went away.
+// Sends the reply as scripted: whole, cut or dripped. False when the client went away.
 bool LoopbackHttpServer::send(int socket, const ScriptedResponse& response) const {
   if (!response.raw && !sendAll(socket, responseHead(response), wakeEvent_)) return false;
   std::string_view body = response.raw ? *response.raw : response.body;
-  if (response.dripInterval.count() > 0) {
-    for (; !body.empty(); body.remove_prefix(std::min(response.dripBytes, body.size()))) {
-      if (!sendAll(socket, body.substr(0, response.dripBytes), wakeEvent_) ||
-          shutDownWithin(response.dripInterval, wakeEvent_)) {
-        return false;
-      }
+  body = body.substr(0, response.cutAt.value_or(body.size()));
+  if (response.dripInterval.count() == 0) return sendAll(socket, body, wakeEvent_);
+  for (; !body.empty(); body.remove_prefix(std::min(response.dripBytes, body.size()))) {
+    if (!sendAll(socket, body.substr(0, response.dripBytes), wakeEvent_) ||
+        shutDownWithin(response.dripInterval, wakeEvent_)) {
+      return false;
     }
-    return true;
-  }
-  if (!response.repeatedLength) {
-    return sendAll(socket, body.substr(0, response.cutAt.value_or(body.size())), wakeEvent_);
-  }
-  std::string block;
-  while (!body.empty() && block.size() < 64 * 1024) block += body;
-  for (std::uint64_t left = *response.repeatedLength; left > 0 && !block.empty();) {
-    const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), left));
-    if (!sendAll(socket, std::string_view(block).substr(0, size), wakeEvent_)) return false;
-    left -= size;
   }
   return true;
 }

@@ -24,9 +24,6 @@ struct ScriptedResponse {
   // the connection open until the server ends.
   std::optional<std::size_t> cutAt{};
   std::optional<std::string> raw{};  // sent verbatim instead, for malformed replies
-  // The body is `body` repeated up to this many bytes, made while it is sent, so a huge
-  // body costs the server no memory.
-  std::optional<std::uint64_t> repeatedLength{};
   // When set, the body (or `raw`) goes out `dripBytes` at a time, this long apart.
   std::chrono::milliseconds dripInterval{0};
   std::size_t dripBytes = 1;
