@@ -4,27 +4,15 @@
 // other benchmark's memory counts toward the peak.
 #include <benchmark/benchmark.h>
 
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "engine/link_extractor.h"
 #include "engine/work_queue.h"
+#include "proc_status.h"
 
 namespace tarnwick {
 namespace {
-
-double peakResidentMiB() {
-  std::ifstream status("/proc/self/status");
-  for (std::string name; status >> name;) {
-    if (name == "VmHWM:") {
-      double kib = 0;
-      status >> kib;
-      return kib / 1024;
-    }
-  }
-  return -1;
-}
 
 void BM_PeakMemoryOfLongLinksPage(benchmark::State& state) {
   const ByteString pageUrl("http://h/" + std::string(7800, 'f') + "/links.html");
@@ -38,7 +26,7 @@ void BM_PeakMemoryOfLongLinksPage(benchmark::State& state) {
     waiting = workQueue->size();
   }
   state.counters["links_waiting"] = waiting;
-  state.counters["peak_rss_MiB"] = peakResidentMiB();
+  state.counters["peak_rss_MiB"] = statusMiB("VmHWM");
 }
 
 BENCHMARK(BM_PeakMemoryOfLongLinksPage)->Iterations(1)->Unit(benchmark::kMillisecond);

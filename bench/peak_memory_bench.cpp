@@ -4,13 +4,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "engine/ui_message_queue.h"
 #include "engine/url_table.h"
 #include "engine/work_queue.h"
+#include "proc_status.h"
 
 namespace tarnwick {
 namespace {
@@ -21,19 +21,6 @@ ByteString url(std::uint32_t i) {
   std::snprintf(text, sizeof text, "http://www.example-host.test/docs/section%03u/page%07u.jpg",
                 i % 997, i);
   return ByteString(text);
-}
-
-// A field of /proc/self/status such as VmRSS or VmHWM, in MiB.
-double statusMiB(const std::string& field) {
-  std::ifstream status("/proc/self/status");
-  for (std::string name; status >> name;) {
-    if (name == field + ":") {
-      double kib = 0;
-      status >> kib;
-      return kib / 1024;
-    }
-  }
-  return -1;
 }
 
 void BM_PeakMemoryOfFullCrawl(benchmark::State& state) {
