@@ -41,6 +41,7 @@ constexpr std::size_t kMaxNormalizedSegments = 30;
 // case, so that both schemes of one server compare equal; empty for anything else.
 ByteString hostKeyOf(const ByteString& url) {
   const UrlAuthority authority = authorityOf(url);
+  if (authority.begin == 0) return {};
   ByteString host = url.mid(authority.host, authority.end - authority.host);
   host.makeLower();
   return host;

@@ -10,9 +10,9 @@ std::size_t schemeLength(std::string_view url, bool allowHttps) {
 
 UrlAuthority authorityOf(const ByteString& url) {
   const auto begin = static_cast<int>(schemeLength(url.view()));
-  if (begin == 0) return {};
   const int found = url.findOneOf("/?#", begin + 1);
   const int end = found < 0 ? url.length() : found;
+  if (begin == 0) return {0, 0, end};
   // "@" may be the trail byte of a double-byte character, which separates nothing.
   const int at = url.left(end).findLast('@');
   return {begin, at < begin ? begin : at + 1, end};

@@ -13,7 +13,8 @@ std::size_t schemeLength(std::string_view url, bool allowHttps = true);
 
 // Where the authority of an "http://" or "https://" URL lies: from the scheme's end to the
 // first "/", "?" or "#" behind its first character (or the URL's end), the host[:port]
-// behind the last "@" in it. All three are the scheme's length for other URLs.
+// behind the last "@" in it. A URL of another scheme is read as if its authority began at
+// its start, without user information: begin and host are 0.
 struct UrlAuthority {
   int begin = 0;
   int host = 0;
