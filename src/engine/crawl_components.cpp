@@ -15,8 +15,8 @@ class PlatformCrawlComponents : public CrawlComponentFactory {
   explicit PlatformCrawlComponents(const PlatformServices& services) : services_(services) {}
 
   std::unique_ptr<Fetcher> makeFetcher(WorkQueue& workQueue, UiMessageQueue& statusQueue,
-                                       const CrawlJob& job) override {
-    return std::make_unique<PageFetcher>(workQueue, statusQueue, job, services_);
+                                       const CrawlJob& job, const UrlTable& table) override {
+    return std::make_unique<PageFetcher>(workQueue, statusQueue, job, services_, table);
   }
 
   std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob& job) override {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -10,19 +11,25 @@ namespace tarnwick {
 
 class WorkQueue;
 class UiMessageQueue;
+class UrlTable;
 class MessageBox;
 struct PlatformServices;
 
-// What the crawl loop needs of the fetcher: one synchronous fetch at a time. Every fetch
+// What the crawl loop needs of the fetcher: the fetch of the table's current entry, which
 // posts exactly one EntryDone or EntryFailed for the request's id as its last work message.
-// Runs on the worker thread.
+// Over one connection a fetch runs to its end before fetch() returns; over several it may
+// go on in advance() while the loop takes other work. Runs on the worker thread.
 class Fetcher {
  public:
   virtual ~Fetcher() = default;
+  // True from the start of a fetch until its EntryDone or EntryFailed is posted.
   virtual bool isBusy() const = 0;
   virtual void fetch(const FetchRequestPayload& request) = 0;
-  // A later request that may be started early; its results wait for its fetch().
-  virtual void fetchAhead(const FetchRequestPayload& request) = 0;
+  // Carries the fetches on, waiting up to `wait` for the network when nothing is ready.
+  virtual void advance(std::chrono::milliseconds wait) = 0;
+  // The run ends: the current fetch runs to its end (unless aborted), and what is complete
+  // right behind it is let out; the rest is given up.
+  virtual void stop() = 0;
 };
 
 // What the crawl loop needs of link extraction: one LinkFound per link of a page.
@@ -37,8 +44,9 @@ class Extractor {
 class CrawlComponentFactory {
  public:
   virtual ~CrawlComponentFactory() = default;
+  // `table` tells the fetcher which entries come next, to fetch them ahead of their turn.
   virtual std::unique_ptr<Fetcher> makeFetcher(WorkQueue& workQueue, UiMessageQueue& statusQueue,
-                                               const CrawlJob& job) = 0;
+                                               const CrawlJob& job, const UrlTable& table) = 0;
   virtual std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob& job) = 0;
 };
 

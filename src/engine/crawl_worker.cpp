@@ -1,5 +1,6 @@
 #include "engine/crawl_worker.h"
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <new>
@@ -13,9 +14,10 @@ namespace tarnwick {
 
 namespace {
 
-// Entries offered ahead of the current one for each connection: more than one, so that a
-// slow entry holds up no connection while those behind it are done.
-constexpr std::uint32_t kOfferedPerConnection = 4;
+// While a fetch goes on beside the loop, its transfers are carried on after this many
+// passes that took work, and waited for when a pass finds none.
+constexpr std::uint32_t kPassesBetweenAdvances = 32;
+constexpr auto kNetworkWait = std::chrono::milliseconds(50);
 
 // Consecutive passes without work after which a running crawl ends by itself.
 constexpr std::uint32_t kIdlePassLimit = 10'000'000;
@@ -24,10 +26,9 @@ constexpr std::uint32_t kIdlePassLimit = 10'000'000;
 // extractor, fetcher, filter, table, work queue.
 struct Engine {
   Engine(const CrawlJob& job, CrawlComponentFactory& components)
-      : table(workQueue, *job.statusQueue,
-              job.connections > 1 ? kOfferedPerConnection * job.connections : 0),
+      : table(workQueue, *job.statusQueue),
         filter(workQueue),
-        fetcher(components.makeFetcher(workQueue, *job.statusQueue, job)),
+        fetcher(components.makeFetcher(workQueue, *job.statusQueue, job, table)),
         extractor(components.makeExtractor(workQueue, job)) {}
 
   WorkQueue workQueue;
@@ -64,9 +65,6 @@ Pass handleWork(Engine& engine, WorkMessage& message) {
         engine.fetcher->fetch(message.as<FetchRequestPayload>());
       }
       break;
-    case WorkCode::FetchAhead:
-      engine.fetcher->fetchAhead(message.as<FetchRequestPayload>());
-      break;
     case WorkCode::EntryDone: {
       const auto& done = message.as<EntryDonePayload>();
       engine.table.markDone(done.id, done.url);
@@ -98,10 +96,12 @@ Pass handleWork(Engine& engine, WorkMessage& message) {
 }
 
 // Runs until ControlStop, or until a running crawl has found no work for kIdlePassLimit
-// passes while the fetcher is idle. Never waits; an empty pass only reads two ring
-// indices, so an idle crawl ends soon after its last work.
+// passes while the fetcher is idle. An empty pass only reads two ring indices, so an idle
+// crawl ends soon after its last work; a fetch that goes on beside the loop is waited for
+// only when there is no work.
 void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
   std::uint32_t idlePasses = 0;
+  std::uint32_t passesWithWork = 0;
   bool running = false;
   WorkMessage work;
   UiMessage control;
@@ -115,7 +115,8 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
     if (!running) {
       idlePasses = 0;
     }
-    if (engine.workQueue.take(work)) {
+    const bool tookWork = engine.workQueue.take(work);
+    if (tookWork) {
       idlePasses = 0;
       const Pass next = handleWork(engine, work);
       work.payload.reset();
@@ -128,8 +129,12 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
         engine.table.start();
         running = true;
       } else if (control.code == UiCode::ControlStop) {
+        engine.fetcher->stop();
         return;
       }
+    }
+    if (engine.fetcher->isBusy() && (!tookWork || ++passesWithWork % kPassesBetweenAdvances == 0)) {
+      engine.fetcher->advance(tookWork ? std::chrono::milliseconds(0) : kNetworkWait);
     }
   }
 }

@@ -1,17 +1,13 @@
 #include "engine/entry_fetch.h"
 
-#include <algorithm>
-#include <iterator>
 #include <string_view>
 #include <utility>
 
-#include "engine/ui_message_queue.h"
 #include "engine/url_text.h"
-#include "engine/work_queue.h"
 #include "platform/clock.h"
-#include "platform/file_system.h"
 #include "platform/message_box.h"
 #include "platform/process_exit.h"
+#include "storage/save_location.h"
 
 namespace tarnwick {
 namespace {
@@ -20,6 +16,8 @@ constexpr std::string_view kAgent = "TWK/1.1 ROBOT";
 constexpr int kPageAttempts = 2;
 constexpr int kFileAttempts = 3;
 constexpr std::chrono::milliseconds kRetryPause{100};
+// Room a transfer that waits for memory needs before it goes on: about one delivery.
+constexpr std::size_t kRoomToResume = 256 * 1024;
 
 // The scheme, a host and something more, without an empty path segment.
 bool urlPasses(const ByteString& url, bool allowHttps) {
@@ -27,57 +25,17 @@ bool urlPasses(const ByteString& url, bool allowHttps) {
   return scheme > 0 && url.find("//", scheme + 1) < 0 && url.length() > scheme + 3;
 }
 
-bool statusAccepted(std::uint32_t status) { return status >= 200 && status < 400; }
-
-// The message fields carry unsigned 32-bit sizes; a larger size shows its low 32 bits.
-std::int32_t reportedSize(std::uint64_t size) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
-}
-
-bool mustArrive(UiCode code) {
-  return code == UiCode::StatusDownloaded || code == UiCode::StatusEntryFailed;
-}
-
 }  // namespace
-
-void Outbox::goLive() {
-  live_ = true;
-  for (UiMessage& message : statuses_) push(std::move(message));
-  for (WorkMessage& message : works_) workQueue_.post(message.code, std::move(message.payload));
-  statuses_.clear();
-  works_.clear();
-}
-
-void Outbox::status(UiMessage message) {
-  if (live_) {
-    push(std::move(message));
-  } else {
-    statuses_.push_back(std::move(message));
-  }
-}
-
-void Outbox::work(WorkCode code, std::unique_ptr<WorkPayload> payload) {
-  if (live_) {
-    workQueue_.post(code, std::move(payload));
-  } else {
-    works_.push_back({code, std::move(payload)});
-  }
-}
-
-void Outbox::push(UiMessage message) {
-  if (mustArrive(message.code)) {
-    statusQueue_.pushWaiting(message);
-  } else {
-    statusQueue_.push(message);
-  }
-}
 
 EntryFetch::EntryFetch(const FetchRequestPayload& request, FetchContext& context)
     : request_(request),
       context_(context),
       outbox_(context.workQueue, context.statusQueue),
+      charge_(context.budget),
       shownUrl_(withPasswordHidden(request.url)),
       savedUrl_(withoutUserInfo(request.url)) {}
+
+EntryFetch::~EntryFetch() { abandon(); }
 
 const ByteString& EntryFetch::saveKey() {
   if (!saveKey_) {
@@ -87,12 +45,16 @@ const ByteString& EntryFetch::saveKey() {
   return *saveKey_;
 }
 
-EntryFetch::~EntryFetch() { abandon(); }
-
 std::optional<std::chrono::steady_clock::time_point> EntryFetch::pausedUntil() const {
   if (step_ != Step::Pausing) return std::nullopt;
   return pauseEnd_;
 }
+
+bool EntryFetch::mayRetry() const {
+  return step_ == Step::Pausing && attemptsLeft_ > 0 && context_.services.clock->now() >= pauseEnd_;
+}
+
+void EntryFetch::retry() { startAttempt(); }
 
 void EntryFetch::start() {
   if (!urlPasses(request_.url, context_.allowHttps)) {
@@ -107,33 +69,48 @@ void EntryFetch::start() {
 }
 
 void EntryFetch::makeCurrent() {
+  charge_.exempt();
   outbox_.goLive();
-  pageBytes_ = 0;
-  if (!started()) {
-    start();
-  } else if (step_ == Step::AwaitingTurn) {
-    fatal_.isOk() ? finishFile() : endFatally();
-  }
+  if (!started()) start();
+  advance();
 }
 
-void EntryFetch::onTransferEnded(const Status& status) {
+void EntryFetch::transferEnded(Status status) {
   transfer_.reset();
-  if (status.isOk() && file_ && !block_.empty()) writeBlock();
-  endAttempt(resultOf(status));
+  transferEnd_ = std::move(status);
 }
 
-void EntryFetch::onPauseOver() {
-  if (attemptsLeft_ == 0) {
-    finish(failure_);
-  } else {
-    startAttempt();
+void EntryFetch::advance() {
+  switch (step_) {
+    case Step::Transferring:
+      settleResponse();
+      if (transferEnd_) {
+        endAttempt();
+      } else {
+        resumeIfRoom();
+      }
+      break;
+    case Step::Pausing:
+      if (attemptsLeft_ == 0 && context_.services.clock->now() >= pauseEnd_) finish(failure_);
+      break;
+    case Step::AwaitingTurn:
+      if (!outbox_.isLive()) break;
+      if (failure_.kind() == Status::Kind::Fatal) {
+        endFatally();
+      } else {
+        commitFile();
+      }
+      break;
+    default:
+      break;
   }
 }
 
 void EntryFetch::abandon() {
   if (transfer_) context_.services.http->cancel(*transfer_);
   transfer_.reset();
-  file_.reset();
+  capture_.reset();
+  download_.reset();
   step_ = Step::Ended;
 }
 
@@ -151,135 +128,105 @@ void EntryFetch::startAttempt() {
     return;
   }
   decided_.reset();
-  pageText_.clear();
-  bodyBytes_ = 0;
-  length_.reset();
-  target_ = {};
-  file_.reset();
-  block_.clear();
+  transferEnd_.reset();
+  capture_ = std::make_unique<ResponseCapture>(
+      phase_ == Phase::Page ? ResponseCapture::Kind::Page : ResponseCapture::Kind::File,
+      request_.minSize, charge_);
   // A password given for the start URL's host is never sent to another one.
   const HttpRequest httpRequest{request_.url, ByteString(kAgent),
                                 "Referer: " + withoutUserInfo(request_.referrer) + "\n",
-                                context_.abort};
+                                context_.abort, context_.allowHttps};
   step_ = Step::Transferring;
-  transfer_ = context_.services.http->start(httpRequest, *this);
+  transfer_ = context_.services.http->start(httpRequest, *capture_);
 }
 
-bool EntryFetch::onResponse(std::uint32_t status, std::optional<std::uint64_t> contentLength) {
-  if (!statusAccepted(status)) {
-    decide(AttemptEnd::Failed, Status::refused("HTTP status " + std::to_string(status)));
-    return false;
-  }
-  if (phase_ == Phase::File) return prepareFile(contentLength);
-  // Grown by doubling, the text could take twice the room it needs.
-  if (contentLength) pageText_.reserve(std::min<std::uint64_t>(*contentLength, kMaxPageText));
-  return true;
-}
-
-// Settles whether the body is wanted, and opens the temporary file when it is.
-bool EntryFetch::prepareFile(std::optional<std::uint64_t> contentLength) {
-  length_ = contentLength;
-  if (length_ && *length_ < request_.minSize) {
-    decide(AttemptEnd::Done);  // too small: the body is never read
-    return false;
-  }
-  SaveLocation location(context_.saveLayout, *context_.services.files, *context_.services.clock);
-  Status status = location.pathForUrl(savedUrl_, &target_);
-  if (status.isOk() && length_ && *length_ == target_.storedSize) {
-    decide(AttemptEnd::Done);  // already stored
-    return false;
-  }
-  if (status.isOk()) status = target_.folder->createFile(target_.name, &file_);
-  if (!status.isOk()) {
-    decide(AttemptEnd::Failed, std::move(status));
-    return false;
-  }
-  block_.reserve(kBlockSize);
-  outbox_.status({UiCode::StatusDownloading, shownUrl_, {}, 0, reportedSize(length_.value_or(0))});
-  return true;
-}
-
-bool EntryFetch::onBody(std::string_view bytes) {
-  if (phase_ == Phase::File) {
-    // Gathered into whole blocks: the client hands over small pieces, and each block costs a
-    // write and a progress message.
-    while (!bytes.empty()) {
-      const std::size_t taken = std::min(bytes.size(), kBlockSize - block_.size());
-      block_.append(bytes.substr(0, taken));
-      bytes.remove_prefix(taken);
-      if (block_.size() == kBlockSize && !writeBlock()) return false;
+// A file's response decides here, off the transfer's callbacks, whether and where its body
+// is saved; what arrived of it is written in whole blocks.
+void EntryFetch::settleResponse() {
+  if (decided_ || phase_ != Phase::File || !capture_->bodyWanted()) return;
+  if (!download_) {
+    download_ = std::make_unique<FileDownload>(context_, outbox_, charge_, savedUrl_, shownUrl_);
+    bool alreadyStored = false;
+    const Status status = download_->open(capture_->length(), &alreadyStored);
+    if (!status.isOk() || alreadyStored) {
+      decide(status.isOk() ? AttemptEnd::Done : AttemptEnd::Failed, status);
+      return;
     }
-    return true;
   }
-  // The page text is the first kMaxPageText body bytes without CR and LF; nothing past them
-  // is read, so an endless run of line breaks ends too.
-  const std::size_t kept = std::min<std::uint64_t>(bytes.size(), kMaxPageText - bodyBytes_);
-  bodyBytes_ += kept;
-  std::copy_if(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(kept),
-               std::back_inserter(pageText_), [](char c) { return c != '\r' && c != '\n'; });
-  return bodyBytes_ < kMaxPageText;
+  const Status status = download_->write(*capture_, transferEnd_ && transferEnd_->isOk());
+  if (!status.isOk()) decide(AttemptEnd::Failed, status);
 }
 
-// Progress is posted before the block is written.
-bool EntryFetch::writeBlock() {
-  bodyBytes_ += block_.size();
-  outbox_.status({UiCode::StatusDownloading,
-                  shownUrl_,
-                  {},
-                  reportedSize(bodyBytes_),
-                  reportedSize(length_.value_or(0))});
-  Status status = file_->write(block_);
-  block_.clear();
-  if (status.isOk()) return true;
-  decide(AttemptEnd::Failed, std::move(status));
-  return false;
+// Settles the attempt before its transfer ends: the rest of the body is not wanted, and the
+// attempt ends as `end` once the transfer does.
+void EntryFetch::decide(AttemptEnd end, Status reason) {
+  decided_ = {end, std::move(reason)};
+  download_.reset();
+  capture_->refuseRest();
 }
 
-EntryFetch::AttemptResult EntryFetch::resultOf(const Status& transferStatus) {
-  if (decided_) return std::move(*decided_);
-  if (transferStatus.kind() == Status::Kind::Aborted) return {AttemptEnd::Failed, transferStatus};
-  if (!transferStatus.isOk()) return {AttemptEnd::Retry, transferStatus};
-  if (phase_ == Phase::File && length_ && bodyBytes_ != *length_) {
+// A transfer held back for memory goes on once there is room, or when nothing more of it
+// will be kept.
+void EntryFetch::resumeIfRoom() {
+  if (!transfer_ || !capture_->holding()) return;
+  if (!decided_ && !charge_.hasRoomFor(kRoomToResume)) return;
+  capture_->resumed();
+  context_.services.http->resume(*transfer_);
+}
+
+std::pair<EntryFetch::AttemptEnd, Status> EntryFetch::outcome(const Status& transferEnd) const {
+  if (decided_) return *decided_;
+  if (transferEnd.kind() == Status::Kind::Network) return {AttemptEnd::Retry, transferEnd};
+  if (!transferEnd.isOk()) return {AttemptEnd::Failed, transferEnd};
+  if (!capture_->responded()) return {AttemptEnd::Retry, Status::network("no response")};
+  if (!capture_->refusal().isOk()) return {AttemptEnd::Failed, capture_->refusal()};
+  if (download_ && capture_->length() && capture_->bodyBytes() != *capture_->length()) {
     return {AttemptEnd::Retry, Status::network("the body ended before its announced length")};
   }
   return {AttemptEnd::Done, {}};
 }
 
-void EntryFetch::endAttempt(AttemptResult result) {
-  switch (result.end) {
+void EntryFetch::endAttempt() {
+  auto [end, reason] = outcome(*transferEnd_);
+  transferEnd_.reset();
+  switch (end) {
     case AttemptEnd::Done:
       if (phase_ == Phase::Page) {
         auto page = std::make_unique<PageFetchedPayload>();
         page->id = request_.id;
         page->depth = request_.depth;
         page->url = request_.url;
-        pageBytes_ = pageText_.size();
-        page->pageText = ByteString(std::move(pageText_));
+        page->pageText = capture_->takePageText();
         outbox_.work(WorkCode::PageFetched, std::move(page));
       }
+      capture_.reset();
       // A body of unknown length is saved only when it reached the threshold.
-      if (file_ && (length_ || bodyBytes_ >= request_.minSize)) {
-        finishFile();
+      if (download_ && (download_->length() || download_->written() >= request_.minSize)) {
+        step_ = Step::AwaitingTurn;
+        advance();
       } else {
-        file_.reset();
+        download_.reset();
         endPhase();
       }
       break;
     case AttemptEnd::Retry:
-      file_.reset();  // the piece goes; a stored copy stays as it was
-      failure_ = std::move(result.reason);
+      capture_.reset();
+      download_.reset();  // the piece goes; a stored copy stays as it was
+      failure_ = std::move(reason);
       --attemptsLeft_;
       pauseEnd_ = context_.services.clock->now() + kRetryPause;
       step_ = Step::Pausing;
       break;
     case AttemptEnd::Failed:
-      file_.reset();
-      if (result.reason.kind() != Status::Kind::Fatal) {
-        finish(result.reason);
+      capture_.reset();
+      download_.reset();
+      if (reason.kind() != Status::Kind::Fatal) {
+        finish(reason);
         break;
       }
-      fatal_ = std::move(result.reason);
-      endFatally();
+      failure_ = std::move(reason);
+      step_ = Step::AwaitingTurn;
+      advance();
       break;
   }
 }
@@ -292,31 +239,20 @@ void EntryFetch::endPhase() {
   }
 }
 
-// Moves the received file onto its name, once this is the current entry.
-void EntryFetch::finishFile() {
-  if (!outbox_.isLive()) {
-    step_ = Step::AwaitingTurn;
-    return;
-  }
-  const Status status = file_->commit();
-  file_.reset();
-  if (!status.isOk()) {
+void EntryFetch::commitFile() {
+  const Status status = download_->commit();
+  download_.reset();
+  if (status.isOk()) {
+    endPhase();
+  } else {
     finish(status);
-    return;
   }
-  const std::int32_t size = reportedSize(length_.value_or(bodyBytes_));
-  outbox_.status({UiCode::StatusDownloaded, shownUrl_, target_.path, size, size});
-  endPhase();
 }
 
 // A plain file where the download folder belongs ends the program, once this is the current
 // entry, so that everything before it has been told.
 void EntryFetch::endFatally() {
-  if (!outbox_.isLive()) {
-    step_ = Step::AwaitingTurn;
-    return;
-  }
-  context_.services.messageBox->showWarning(ByteString(fatal_.reason()));
+  context_.services.messageBox->showWarning(ByteString(failure_.reason()));
   context_.services.exit->exitProcess(1);
 }
 
@@ -334,10 +270,6 @@ void EntryFetch::finish(const Status& failure) {
   auto failed = std::make_unique<EntryFailedPayload>();
   failed->id = request_.id;
   outbox_.work(WorkCode::EntryFailed, std::move(failed));
-}
-
-void EntryFetch::decide(AttemptEnd end, Status reason) {
-  decided_ = AttemptResult{end, std::move(reason)};
 }
 
 }  // namespace tarnwick

@@ -42,7 +42,6 @@ enum class WorkCode : std::int32_t {
   LinkFound = 59968,
   AddEntry = 59969,
   QuitCrawl = 59970,
-  FetchAhead = 59971,  // a later request that may start early, over a further connection
 };
 
 // Copied by value into and out of a UiMessageQueue; the texts belong to the message.

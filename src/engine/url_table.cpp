@@ -19,11 +19,10 @@ constexpr std::uint8_t kRemove = 2;
 
 }  // namespace
 
-UrlTable::UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint32_t lookahead,
-                   std::uint32_t capacity, std::size_t urlBytesBudget)
+UrlTable::UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint32_t capacity,
+                   std::size_t urlBytesBudget)
     : workQueue_(workQueue),
       statusQueue_(statusQueue),
-      lookahead_(lookahead),
       capacity_(capacity),
       urlBytesBudget_(urlBytesBudget),
       // At most half full, so a probe for a missing URL stays short.
@@ -104,40 +103,36 @@ void UrlTable::finishFetch() {
 }
 
 void UrlTable::dispatch() {
-  if (!running_) {
+  if (!running_ || outstanding_) {
     return;
   }
-  while (!outstanding_ && cursor_ != count_ && isDone(cursor_)) {
+  while (cursor_ != count_ && isDone(cursor_)) {
     ++cursor_;
   }
-  // Offered first, so that their transfers are under way while the current one is fetched.
-  offerAhead();
-  if (!outstanding_ && cursor_ != count_) {
+  if (cursor_ != count_) {
     outstanding_ = true;
-    post(WorkCode::FetchRequest, cursor_);
+    workQueue_.post(WorkCode::FetchRequest,
+                    std::make_unique<FetchRequestPayload>(requestFor(cursor_)));
   }
 }
 
-// Offers the first `lookahead_` unfinished entries behind the cursor, each once.
-void UrlTable::offerAhead() {
-  std::uint32_t offered = 0;
-  for (std::uint32_t p = cursor_ + 1; p < count_ && offered < lookahead_; ++p) {
-    if (isDone(p)) continue;
-    ++offered;
-    if (id_[p] > offeredThroughId_) post(WorkCode::FetchAhead, p);
-  }
+std::optional<FetchRequestPayload> UrlTable::entryAfter(std::int32_t id) const {
+  const auto begin = id_.begin();
+  auto position = static_cast<std::uint32_t>(std::upper_bound(begin, begin + count_, id) - begin);
+  while (position < count_ && isDone(position)) ++position;
+  if (position == count_) return std::nullopt;
+  return requestFor(position);
 }
 
-void UrlTable::post(WorkCode code, std::uint32_t position) {
-  auto request = std::make_unique<FetchRequestPayload>();
-  request->id = id_[position];
-  request->depth = depth_[position];
-  request->url = url_[position];
-  request->referrer = referrer_[position] ? *referrer_[position] : url_[position];
-  request->flags = flags_[position];
-  request->minSize = minSize_[position];
-  offeredThroughId_ = std::max(offeredThroughId_, request->id);
-  workQueue_.post(code, std::move(request));
+FetchRequestPayload UrlTable::requestFor(std::uint32_t position) const {
+  FetchRequestPayload request;
+  request.id = id_[position];
+  request.depth = depth_[position];
+  request.url = url_[position];
+  request.referrer = referrer_[position] ? *referrer_[position] : url_[position];
+  request.flags = flags_[position];
+  request.minSize = minSize_[position];
+  return request;
 }
 
 std::uint32_t UrlTable::positionOfId(std::int32_t id) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -21,8 +22,8 @@ class UiMessageQueue;
 // that is out stay valid. Each entry keeps its referrer, shared with the links found beside
 // it. Worker thread only.
 //
-// With a lookahead, the entries after the one being fetched are also offered as FetchAhead,
-// up to `lookahead` of them, each once; only FetchRequest results count.
+// The entries after the one being fetched can be read, for fetching them ahead of their
+// turn; only FetchRequest results count.
 class UrlTable {
  public:
   static constexpr std::uint32_t kCapacity = 524288;
@@ -30,8 +31,8 @@ class UrlTable {
   static constexpr std::size_t kUrlBytesBudget = std::size_t{256} << 20;
 
   // Allocates every array at once; throws std::bad_alloc when it cannot.
-  UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint32_t lookahead = 0,
-           std::uint32_t capacity = kCapacity, std::size_t urlBytesBudget = kUrlBytesBudget);
+  UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint32_t capacity = kCapacity,
+           std::size_t urlBytesBudget = kUrlBytesBudget);
   UrlTable(const UrlTable&) = delete;
   UrlTable& operator=(const UrlTable&) = delete;
 
@@ -44,6 +45,8 @@ class UrlTable {
   void markDone(std::int32_t id, const ByteString& url);
   void markFailed(std::int32_t id);
   void start();
+  // The first unfinished entry with an id above `id`, as the FetchRequest that fetches it.
+  std::optional<FetchRequestPayload> entryAfter(std::int32_t id) const;
 
   std::uint32_t size() const { return count_; }
 
@@ -53,8 +56,7 @@ class UrlTable {
   static constexpr std::uint8_t kDone = 1;  // a bit of an entry's state byte
 
   void dispatch();
-  void offerAhead();
-  void post(WorkCode code, std::uint32_t position);
+  FetchRequestPayload requestFor(std::uint32_t position) const;
   void finishFetch();
   bool hasRoomFor(const ByteString& url) const;
   std::uint32_t positionOfId(std::int32_t id) const;
@@ -76,7 +78,6 @@ class UrlTable {
 
   WorkQueue& workQueue_;
   UiMessageQueue& statusQueue_;
-  const std::uint32_t lookahead_;
   const std::uint32_t capacity_;
   const std::size_t urlBytesBudget_;
 
@@ -96,7 +97,6 @@ class UrlTable {
   bool outstanding_ = false;
   bool running_ = false;
   std::int32_t nextId_ = 0;
-  std::int32_t offeredThroughId_ = -1;  // the last id issued or offered ahead
   std::size_t heldBytes_ = 0;
   // False after a compaction that removed nothing, until an entry finishes: compacting
   // again before that could not remove anything either.

@@ -14,7 +14,8 @@ namespace {
 // tests); what is left to the worker alone is a run that cannot go on.
 TEST(CrawlWorkerTest, RunWithoutMemoryStillEndsSayingWhy) {
   struct NoMemory final : CrawlComponentFactory {
-    std::unique_ptr<Fetcher> makeFetcher(WorkQueue&, UiMessageQueue&, const CrawlJob&) override {
+    std::unique_ptr<Fetcher> makeFetcher(WorkQueue&, UiMessageQueue&, const CrawlJob&,
+                                         const UrlTable&) override {
       throw std::bad_alloc();
     }
     std::unique_ptr<Extractor> makeExtractor(WorkQueue&, const CrawlJob&) override {

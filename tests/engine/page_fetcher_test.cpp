@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "engine/ui_message_queue.h"
+#include "engine/url_table.h"
 #include "engine/work_queue.h"
 #include "platform/http_client.h"
 #include "support/crawl_run.h"
@@ -22,8 +26,9 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FileFault;
 
-// One attempt's response. AtRead breaks the connection and AbortAfter raises the abort flag
-// once `failAfter` body bytes are served; Newlines serves line feeds without end.
+// One attempt's response, served `rounds` pumps after its request. AtRead breaks the
+// connection and AbortAfter raises the abort flag once `failAfter` body bytes are served;
+// Newlines serves line feeds without end. A body is handed over `piece` bytes a round.
 struct Reply {
   enum Failure { None, AtRead, AbortAfter, Newlines };
   std::uint32_t status = 200;
@@ -31,49 +36,91 @@ struct Reply {
   std::string body = {};
   Failure failure = None;
   std::size_t failAfter = 0;
+  int rounds = 1;
+  std::size_t piece = SIZE_MAX;
 };
 
 Reply file(std::string body, Reply::Failure failure = Reply::None, std::size_t failAfter = 0) {
   return {.length = body.size(), .body = body, .failure = failure, .failAfter = failAfter};
 }
 
-// Serves one scripted Reply per attempt, in blocks of 64 KiB; an exhausted script refuses
-// every connection.
+// Serves each URL's scripted Replies, one per attempt, in blocks of 64 KiB; a URL without
+// a reply left is refused. Counts the rounds (pumps), the most transfers at once and the
+// times a receiver held bytes back.
 struct ScriptedHttp final : HttpClient {
+  struct Transfer {
+    TransferId id;
+    HttpReceiver* receiver;
+    std::optional<Reply> reply;
+    int roundsLeft;
+    std::size_t sent = 0;
+    bool responded = false, held = false;
+  };
+
   TransferId start(const HttpRequest& request, HttpReceiver& receiver) override {
     headers.push_back(request.headerText);
-    running.emplace_back(++lastId, &receiver);
+    auto& queue = replies[request.url.str()];
+    std::optional<Reply> reply;
+    if (!queue.empty()) reply = queue.front(), queue.pop_front();
+    running.push_back({++lastId, &receiver, reply, reply ? reply->rounds : 1});
+    mostAtOnce = std::max(mostAtOnce, running.size());
     return lastId;
   }
   std::vector<EndedTransfer> pump(std::chrono::milliseconds) override {
+    ++round;
     std::vector<EndedTransfer> ended;
-    for (const auto& [id, receiver] : std::exchange(running, {})) {
-      ended.push_back({id, replies.empty() ? Status::network("refused") : serve(*receiver)});
+    for (Transfer& t : running) {
+      if (t.held || --t.roundsLeft > 0) continue;
+      if (const auto status = serve(t)) ended.push_back({t.id, *status});
     }
+    std::erase_if(running, [&](const Transfer& t) {
+      return std::ranges::any_of(ended, [&](const EndedTransfer& e) { return e.id == t.id; });
+    });
     return ended;
   }
-  void cancel(TransferId id) override {
-    std::erase_if(running, [&](auto& t) { return t.first == id; });
+  void resume(TransferId id) override {
+    for (Transfer& t : running) t.held = t.held && t.id != id;
   }
+  void cancel(TransferId id) override {
+    std::erase_if(running, [&](const Transfer& t) { return t.id == id; });
+  }
+  std::uint32_t transfersAtOnce() const override { return atOnce; }
 
-  Status serve(HttpReceiver& receiver) {
-    const Reply reply = replies.front();
-    replies.pop_front();
-    if (!receiver.onResponse(reply.status, reply.length)) return Status::ok();
-    const bool fails = reply.failure == Reply::AtRead || reply.failure == Reply::AbortAfter;
-    const std::string body = reply.failure == Reply::Newlines ? std::string(1 << 27, '\n')
-                             : fails ? reply.body.substr(0, reply.failAfter)
-                                     : reply.body;
-    for (std::size_t at = 0; at < body.size(); at += 65536) {
-      if (!receiver.onBody(std::string_view(body).substr(at, 65536))) return Status::ok();
+  // Serves what is left of this round's share of the reply: its end, or nothing yet.
+  std::optional<Status> serve(Transfer& t) {
+    if (!t.reply) return Status::network("refused");
+    const Reply& reply = *t.reply;
+    if (!std::exchange(t.responded, true) && !t.receiver->onResponse(reply.status, reply.length)) {
+      return Status::ok();
     }
+    static const std::string kLineFeeds(65536, '\n');
+    const bool fails = reply.failure == Reply::AtRead || reply.failure == Reply::AbortAfter;
+    const std::size_t size = reply.failure == Reply::Newlines ? std::size_t{1} << 27
+                             : fails                          ? reply.failAfter
+                                                              : reply.body.size();
+    for (std::size_t served = 0; t.sent < size && served < reply.piece;) {
+      const std::size_t n = std::min({size - t.sent, std::size_t{65536}, reply.piece - served});
+      const std::string_view block = reply.failure == Reply::Newlines
+                                         ? std::string_view(kLineFeeds).substr(0, n)
+                                         : std::string_view(reply.body).substr(t.sent, n);
+      const BodyTaken taken = t.receiver->onBody(block);
+      holds += t.held = taken == BodyTaken::None;
+      if (t.held) return std::nullopt;
+      t.sent += n;
+      served += n;
+      if (taken == BodyTaken::Enough) return Status::ok();
+    }
+    if (t.sent < size) return std::nullopt;
     abort = reply.failure == Reply::AbortAfter;
     return !fails ? Status::ok() : abort ? Status::aborted() : Status::network("reset");
   }
 
-  std::deque<Reply> replies;
-  std::vector<std::pair<TransferId, HttpReceiver*>> running;
+  std::map<std::string, std::deque<Reply>> replies;
+  std::vector<Transfer> running;
   TransferId lastId = 0;
+  std::uint32_t atOnce = 1;
+  std::size_t mostAtOnce = 0;
+  int round = 0, holds = 0;
   std::atomic<bool> abort{false};
   std::vector<ByteString> headers;  // the header text of every attempt
 };
@@ -119,6 +166,62 @@ struct FetchProbe {
     EXPECT_FALSE(fetcher.isBusy());
   }
 
+  // Enters `site`'s URLs below http://host/ into the table in order (pages end in ".html") and
+  // runs them as the crawl loop does, the table passing over `skipped` as if it had been
+  // fetched elsewhere, until the crawl ends or `stopAtRound` pumps have gone by. Returns each
+  // status told but url Added and downLoading, as its letter and the URL's name, and each
+  // page's text as P and its length.
+  std::string crawl(const std::vector<std::pair<std::string, std::optional<Reply>>>& site,
+                    const std::string& skipped, int stopAtRound) {
+    const auto name = [](const ByteString& url) { return url.str().substr(12); };
+    for (const auto& [path, reply] : site) {
+      if (reply) http.replies["http://host/" + path] = {*reply};
+      const bool page = path.ends_with(".html");
+      table.add(1, ByteString("http://host/" + path), 0, nullptr, page ? kFollow : kSave, 0, 0);
+    }
+    table.start();
+    std::string told;
+    const auto tell = [&] {
+      for (UiMessage m; status.pop(m);) {
+        if (m.code == UiCode::StatusUrlAdded || m.code == UiCode::StatusDownloading) continue;
+        told += testing::statusLetter(m.code) + name(m.text) + " ";
+      }
+    };
+    for (WorkMessage m; work.take(m) || (fetcher.isBusy() && http.round < stopAtRound); tell()) {
+      if (!m.payload) {
+        fetcher.advance(std::chrono::milliseconds(50));
+      } else if (m.code == WorkCode::EntryDone) {
+        table.markDone(m.as<EntryDonePayload>().id, m.as<EntryDonePayload>().url);
+      } else if (m.code == WorkCode::EntryFailed) {
+        table.markFailed(m.as<EntryFailedPayload>().id);
+      } else if (m.code == WorkCode::FetchRequest) {
+        const auto& request = m.as<FetchRequestPayload>();
+        name(request.url) == skipped ? table.markDone(request.id, request.url)
+                                     : fetcher.fetch(request);
+      } else if (m.code == WorkCode::PageFetched) {
+        told += "P" + std::to_string(m.as<PageFetchedPayload>().pageText.length()) + " ";
+      }
+      m.payload.reset();
+    }
+    fetcher.stop();
+    tell();
+    return told;
+  }
+
+  explicit FetchProbe(std::uint32_t connections = 1, SaveLayout layout = SaveLayout::Tree,
+                      AheadLimits limits = {})
+      : fetcher(work, status, jobFor(connections, layout),
+                {&http, &files, &clock, nullptr, nullptr}, table, limits) {
+    http.atOnce = connections;
+  }
+  CrawlJob jobFor(std::uint32_t connections, SaveLayout layout) {
+    CrawlJob job;
+    job.abortRequest = &http.abort;
+    job.connections = connections;
+    job.saveLayout = layout;
+    return job;
+  }
+
   testing::TempDir temp;
   testing::ScopedCurrentDirectory inTemp{temp.path()};
   ScriptedHttp http;
@@ -126,14 +229,8 @@ struct FetchProbe {
   testing::FakeClock clock;
   WorkQueue work;
   UiMessageQueue status;
-  PageFetcher fetcher{work,
-                      status,
-                      [this] {
-                        CrawlJob job;
-                        job.abortRequest = &http.abort;
-                        return job;
-                      }(),
-                      {&http, &files, &clock, nullptr, nullptr}};
+  UrlTable table{work, status, 16};
+  PageFetcher fetcher;
 };
 
 std::optional<std::uintmax_t> sizeOf(const fs::path& file) {
@@ -166,7 +263,7 @@ TEST(PageFetcherTest, FollowsTheFetchRules) {
       {kSave, {{.status = 199}}, "E X / failed", 1},
       {kSave, {{.status = 400}}, "E X / failed", 1},
       {kSave, {file("x")}, "E L0 L1 D1 / done", 1, 1},
-      {kSave, {{.status = 399, .length = 1, .body = "x"}}, "E L0 L1 D1 / done", 1, 1},
+      {kSave, {{.status = 302, .length = 21, .body = "redirect without end"}}, "E X / failed", 1, 5, 0, 5},
       {kFollow, {{.failure = Reply::Newlines}}, "S / page() done", 1},
       {kBoth, {}, "S X / failed wait100 wait100", 2},
       {kSave, {}, "E X / failed wait100 wait100 wait100", 3},
@@ -193,7 +290,7 @@ TEST(PageFetcherTest, FollowsTheFetchRules) {
     FetchProbe probe;
     fs::create_directories(target.parent_path());
     if (c.stored) std::ofstream(target) << std::string(*c.stored, 's');
-    probe.http.replies.assign(c.replies.begin(), c.replies.end());
+    probe.http.replies[c.url].assign(c.replies.begin(), c.replies.end());
     probe.files.failNext(c.fault);
     EXPECT_EQ(probe.fetch(c.url, c.flags, c.minSize), c.posted);
     EXPECT_EQ(probe.http.headers, std::vector<ByteString>(c.attempts, "Referer: http://ref/\n"));
@@ -206,7 +303,8 @@ TEST(PageFetcherTest, FollowsTheFetchRules) {
 // waits for room.
 TEST(PageFetcherTest, DownloadsAndFailuresWaitForRoomInAFullStatusQueue) {
   FetchProbe probe;
-  probe.http.replies = {file(kTen), {.status = 404}};
+  probe.http.replies["http://host/a.gif"] = {file(kTen)};
+  probe.http.replies["http://host/b.gif"] = {{.status = 404}};
   for (UiMessage filler{UiCode::StatusUrlAdded, {}, {}, 0, 0}; probe.status.push(filler);) {
   }
   std::string told;  // the messages that must arrive
@@ -224,6 +322,79 @@ TEST(PageFetcherTest, DownloadsAndFailuresWaitForRoomInAFullStatusQueue) {
   probe.fetchQuietly("http://host/b.gif", kSave);
   reader.join();
   EXPECT_EQ(told, "DX");
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+// Every file below the download folder, its path below it, in order.
+std::string savedFiles() {
+  std::set<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator("download")) {
+    if (entry.is_regular_file()) files.insert(fs::relative(entry.path(), "download"));
+  }
+  std::string listed;
+  for (const auto& file : files) listed += file + " ";
+  return listed;
+}
+
+// Entries after the current one run ahead over further connections, yet are told and saved
+// in table order, and a stop keeps only what the crawl over one connection would have told
+// first.
+TEST(PageFetcherTest, RunsAheadAndTellsInTableOrder) {
+  const Reply slow = file("slow", Reply::None),
+              page = {.length = 300000, .body = std::string(300000, 'p'), .piece = 65536};
+  const auto late = [](std::string body, int rounds) {
+    Reply reply = file(std::move(body));
+    reply.rounds = rounds;
+    return reply;
+  };
+  // clang-format off
+  const struct {
+    std::uint32_t connections;
+    std::vector<std::pair<std::string, std::optional<Reply>>> site;  // nullopt: refused
+    const char* told;
+    const char* saved;          // below download, "" for none
+    std::size_t mostAtOnce;
+    int waited = 0;             // milliseconds of pauses between attempts
+    int stopAtRound = INT_MAX;
+    SaveLayout layout = SaveLayout::Tree;
+    std::string skipped = "";   // passed over by the table
+    std::size_t memory = AheadLimits{}.memoryBytes;
+    bool holds = false;         // a transfer ahead waited for room
+  } cases[] = {
+      {4, {{"a", late("A", 3)}, {"b", late("B", 1)}, {"c", late("C", 2)}, {"d", late("D", 1)}},
+       "Ea Da Eb Db Ec Dc Ed Dd ", "host/a host/b host/c host/d ", 4},
+      {1, {{"a", late("A", 3)}, {"b", late("B", 1)}, {"c", late("C", 2)}, {"d", late("D", 1)}},
+       "Ea Da Eb Db Ec Dc Ed Dd ", "host/a host/b host/c host/d ", 1},
+      // Stopped while a is current: a ends, b after it is complete, c is not: d waits in vain.
+      {4, {{"a", late("A", 4)}, {"b", late("B", 1)}, {"c", late("C", 6)}, {"d", late("D", 1)}},
+       "Ea Da Eb Db ", "host/a host/b ", 4, 0, 2},
+      // Refused everywhere: the pauses before each entry's next attempt overlap.
+      {4, {{"a", {}}, {"b", {}}, {"c", {}}, {"d", {}}, {"e", {}}, {"f", {}}}, "Ea Xa Eb Xb Ec Xc Ed Xd Ee Xe Ef Xf ", "", 4, 300},
+      {1, {{"a", {}}, {"b", {}}, {"c", {}}, {"d", {}}, {"e", {}}, {"f", {}}}, "Ea Xa Eb Xb Ec Xc Ed Xd Ee Xe Ef Xf ", "", 1, 1800},
+      // The second a.gif of the day waits for the first and finds it stored.
+      {4, {{"x/a.gif", file(kTen)}, {"y/a.gif", file(kTen)}, {"z.gif", slow}}, "Ex/a.gif Dx/a.gif Ey/a.gif Ez.gif Dz.gif ",
+       "20050314/a.gif 20050314/z.gif ", 2, 0, INT_MAX, SaveLayout::Date},
+      {4, {{"a", late("A", 2)}, {"b", late("B", 1)}, {"c", late("C", 1)}}, "Ea Da Ec Dc ", "host/a host/c ", 3, 0, INT_MAX, SaveLayout::Tree, "b"},
+      // Pages arriving a piece a round take what room there is, and the rest wait for it.
+      {4, {{"p.html", page}, {"q.html", page}, {"r.html", page}, {"s.html", page}}, "Sp.html P300000 Sq.html P300000 Sr.html P300000 Ss.html P300000 ", "", 4, 0, INT_MAX, SaveLayout::Tree, "", 400000, true},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.told << " at " << c.connections);
+    FetchProbe probe(c.connections, c.layout, {.memoryBytes = c.memory});
+    EXPECT_EQ(probe.crawl(c.site, c.skipped, c.stopAtRound), c.told);
+    EXPECT_EQ(fs::exists("download") ? savedFiles() : "", c.saved);
+    EXPECT_EQ(probe.http.mostAtOnce, c.mostAtOnce);
+    int waited = 0;
+    for (const auto pause : probe.clock.pauses) waited += static_cast<int>(pause.count());
+    EXPECT_EQ(waited, c.waited);
+    EXPECT_EQ(probe.http.holds > 0, c.holds);
+  }
 }
 
 }  // namespace

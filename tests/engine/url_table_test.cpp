@@ -15,13 +15,12 @@ namespace {
 
 // A table with its two queues, driven by a script of steps: "+u" adds u, "*u" adds u
 // already done, "!u" adds u already failed, "S" starts, "Du" and "Fu" end u's fetch as
-// done or failed. Adds may name a parent id ("+u@2"), whose URL is the referrer; URLs
-// starting with "i" are images to save, the others pages to follow. An id is the URL's
-// place in order of arrival.
+// done or failed, "?u" asks for the entry after u. Adds may name a parent id ("+u@2"), whose URL is
+// the referrer; URLs starting with "i" are images to save, the others pages to follow. An id is the
+// URL's place in order of arrival.
 struct Probe {
-  explicit Probe(std::uint32_t capacity, std::uint32_t lookahead = 0,
-                 std::size_t bytes = UrlTable::kUrlBytesBudget)
-      : table(work, status, lookahead, capacity, bytes) {}
+  explicit Probe(std::uint32_t capacity, std::size_t bytes = UrlTable::kUrlBytesBudget)
+      : table(work, status, capacity, bytes) {}
 
   void run(const std::string& script) {
     std::istringstream steps(script);
@@ -42,17 +41,19 @@ struct Probe {
       if (step[0] == 'S') table.start();
       if (step[0] == 'D') table.markDone(id, ByteString(url));
       if (step[0] == 'F') table.markFailed(id);
+      if (step[0] == '?') {
+        const auto next = table.entryAfter(id);
+        ahead += next ? std::to_string(next->id) + "~" + next->url.str() + " " : "none ";
+      }
     }
   }
-  // What the table posted since last asked: each FetchRequest as "id:url<referrer ", each
-  // FetchAhead as "id~url ", then "+" and the number of URLs added.
+  // What the table told since last asked: each entry after as "id~url ", each FetchRequest
+  // as "id:url<referrer ", then "+" and the number of URLs added.
   std::string posted() {
-    std::string out;
+    std::string out = std::exchange(ahead, {});
     for (WorkMessage m; work.take(m);) {
       const auto& r = m.as<FetchRequestPayload>();
-      const bool ahead = m.code == WorkCode::FetchAhead;
-      out += std::to_string(r.id) + (ahead ? "~" : ":") + r.url.str() +
-             (ahead ? "" : "<" + r.referrer.str()) + " ";
+      out += std::to_string(r.id) + ":" + r.url.str() + "<" + r.referrer.str() + " ";
     }
     int added = 0;
     for (UiMessage m; status.pop(m);) added += m.code == UiCode::StatusUrlAdded;
@@ -63,6 +64,7 @@ struct Probe {
   UiMessageQueue status;
   UrlTable table;
   std::vector<std::string> ids;
+  std::string ahead;
 };
 
 TEST(UrlTableTest, DuplicatesOrderOneFetchAtATimeAndAFullTable) {
@@ -70,7 +72,6 @@ TEST(UrlTableTest, DuplicatesOrderOneFetchAtATimeAndAFullTable) {
     std::uint32_t capacity;
     const char* script;
     const char* posted;
-    std::uint32_t lookahead = 0;
     std::size_t bytes = UrlTable::kUrlBytesBudget;
   } cases[] = {
       {16, "+a +a S", "0:a<a +1"},
@@ -80,19 +81,18 @@ TEST(UrlTableTest, DuplicatesOrderOneFetchAtATimeAndAFullTable) {
       {16, "+a +b S", "0:a<a +2"},
       {16, "+a S Fa +a +b", "0:a<a 1:b<a +2"},
       {4, "+a +b +c +d +e +a S Da", "0:a<a 1:b<a +4"},  // nothing removable: e dropped
-      {16, "+aaaa +bbbb +cccc +dddd", "+3", 0, 3 * (4 + kUrlOverheadBytes)},
+      {16, "+aaaa +bbbb +cccc +dddd", "+3", 3 * (4 + kUrlOverheadBytes)},
       // Compaction keeps a finished page's finished links only when the page was linked
       // twice, or stands in the newer half.
       {4, "*p0 *i1 +i2 +i3 +i4 +i1", "+5"},
       {4, "*p0 +p0 *i1 +i2 +i3 +i4", "+4"},
       {4, "+a *p1 *i2@1 +b +i4", "+5"},
       {4, "+a +b *p2 *i3@2 +i4", "+4"},
-      // Later entries are offered ahead, each once, up to the lookahead.
-      {16, "+a +b +c +d S Da", "1~b 2~c 0:a<a 3~d 1:b<a +4", 2},
-      {16, "S +a +b +c", "0:a<a 1~b +3", 1},
+      // The entries after one are read for fetching ahead, finished ones passed over.
+      {16, "+a *b +c S ?a ?c Da ?a", "2~c none 2~c 0:a<a 2:c<a +3"},
   };
   for (const auto& c : cases) {
-    Probe probe(c.capacity, c.lookahead, c.bytes);
+    Probe probe(c.capacity, c.bytes);
     probe.run(c.script);
     EXPECT_EQ(probe.posted(), c.posted) << c.script;
   }

@@ -21,9 +21,9 @@ struct Fetched final : HttpReceiver {
     length = contentLength;
     return wanted > 0;
   }
-  bool onBody(std::string_view bytes) override {
+  BodyTaken onBody(std::string_view bytes) override {
     body += bytes;
-    return body.size() < wanted;
+    return body.size() < wanted ? BodyTaken::All : BodyTaken::Enough;
   }
   std::size_t wanted = SIZE_MAX;
   std::uint32_t status = 0;
@@ -90,12 +90,12 @@ TEST_F(CurlHttpClientTest, ResponsesArriveAsServedOrFail) {
       {R::ok(large), "", 200, large.size(), large},
       {{}, server_.url("/hop20"), 200, 12, "end of chain", {}, SIZE_MAX, "Referer: http://a.test/p\n", "http://a.test/p"},
       {{}, server_.url("/hop1"), 200, 12, "end of chain", {}, SIZE_MAX, "", std::nullopt},
-      {{}, server_.url("/hop21"), 0, {}, "", Status::Kind::Network},
-      {R::redirect("file://" + (temp.path() / "secret").string()), "", 0, {}, "", Status::Kind::Network},
+      {{}, server_.url("/hop21"), 0, {}, "", Status::Kind::Refused},
+      {R::redirect("file://" + (temp.path() / "secret").string()), "", 0, {}, "", Status::Kind::Refused},
       {R{.body = "0123456789", .cutAt = 4}, "", 200, 10, "0123", Status::Kind::Network},
       {drip, "", 200, 2000, "", Status::Kind::Network},
       {interim, "", 0, {}, "", Status::Kind::Network},
-      {R{.raw = "NONSENSE\r\n\r\n"}, "", 0, {}, "", Status::Kind::Network},
+      {R{.raw = "NONSENSE\r\n\r\n"}, "", 0, {}, "", Status::Kind::Refused},
       {{}, testing::LoopbackHttpServer().url("/"), 0, {}, "", Status::Kind::Network},
   };
   // clang-format on
