@@ -52,9 +52,10 @@ class Folder {
   // Opens the folder `name`, creating it when missing.
   virtual Status openFolder(const ByteString& name, std::unique_ptr<Folder>* folder) = 0;
   // Starts a file that will be committed as `name`. Its temporary file belongs to this call
-  // alone, also when another process saves the same name at the same time. One that a killed
-  // run of this user left under its name (plain, unlocked, with one name) is removed; anything
-  // else there is left alone and the next temporary name used.
+  // alone, also when another process saves the same name at the same time. Temporary files
+  // that killed runs of this user left (plain, unlocked, with one name) are removed: all of
+  // a folder's by the first call there on this file system object, a later one when a call
+  // meets it. Anything else under a temporary name is left alone and the next name used.
   virtual Status createFile(const ByteString& name, std::unique_ptr<WritableFile>* file) = 0;
 };
 

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,7 +8,11 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/file_system.h"
@@ -16,7 +21,7 @@ namespace tarnwick {
 namespace {
 
 // How many temporary names a file tries before it gives up: each is taken by something that
-// is not ours to remove, or lost to another process that removed it as a leftover.
+// is not ours to remove, or lost to another run's sweep.
 constexpr int kTemporaryNameTries = 16;
 
 // Every errno becomes a Status here.
@@ -128,6 +133,9 @@ class PosixWritableFile final : public WritableFile {
   ByteString name_;
 };
 
+// Folders whose leftovers have been looked for, by device and inode.
+using FolderIds = std::set<std::pair<dev_t, ino_t>>;
+
 // A file that a killed run of this user may have left: a plain file of ours with no other name.
 bool isOwnLoneFile(const struct stat& status) {
   return S_ISREG(status.st_mode) && status.st_uid == geteuid() && status.st_nlink == 1;
@@ -135,7 +143,8 @@ bool isOwnLoneFile(const struct stat& status) {
 
 class PosixFolder final : public Folder {
  public:
-  PosixFolder(int fd, ByteString path) : fd_(fd), path_(std::move(path)) {}
+  PosixFolder(int fd, ByteString path, std::shared_ptr<FolderIds> swept)
+      : fd_(fd), path_(std::move(path)), swept_(std::move(swept)) {}
   ~PosixFolder() override { ::close(fd_); }
   PosixFolder(const PosixFolder&) = delete;
   PosixFolder& operator=(const PosixFolder&) = delete;
@@ -159,11 +168,12 @@ class PosixFolder final : public Folder {
       const int error = stat(name).kind == EntryKind::Link ? ELOOP : errno;
       return errnoStatus("cannot open the folder", name, error);
     }
-    *folder = std::make_unique<PosixFolder>(fd, path_ + "/" + name);
+    *folder = std::make_unique<PosixFolder>(fd, path_ + "/" + name, swept_);
     return Status::ok();
   }
 
   Status createFile(const ByteString& name, std::unique_ptr<WritableFile>* file) override {
+    removeLeftoversOnce();
     const std::string final = native(name);
     for (int attempt = 0, tries = 0; tries < kTemporaryNameTries; ++tries) {
       const std::string temporary = temporaryName(final, attempt);
@@ -238,8 +248,30 @@ class PosixFolder final : public Folder {
     return removed;
   }
 
+  // The first file made in a folder clears the temporary files that killed runs left there.
+  // Only once, as a folder may hold many files; a leftover made later is removed when a
+  // save meets its name.
+  void removeLeftoversOnce() {
+    struct stat folder {};
+    if (fstat(fd_, &folder) != 0 || !swept_->insert({folder.st_dev, folder.st_ino}).second) return;
+    const int listFd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* const list = listFd >= 0 ? fdopendir(listFd) : nullptr;
+    if (list == nullptr) {
+      if (listFd >= 0) ::close(listFd);
+      return;
+    }
+    std::vector<std::string> temporaries;
+    while (const dirent* entry = readdir(list)) {
+      const std::string_view entryName = entry->d_name;
+      if (entryName.ends_with(kPartialFileSuffix)) temporaries.emplace_back(entryName);
+    }
+    closedir(list);
+    for (const std::string& temporary : temporaries) removeIfLeftover(temporary);
+  }
+
   int fd_;
   ByteString path_;
+  std::shared_ptr<FolderIds> swept_;
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -265,7 +297,7 @@ class PosixFileSystem final : public FileSystem {
   Status openFolder(const ByteString& path, std::unique_ptr<Folder>* folder) override {
     const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errnoStatus("cannot open the folder", path, errno);
-    *folder = std::make_unique<PosixFolder>(fd, path);
+    *folder = std::make_unique<PosixFolder>(fd, path, swept_);
     return Status::ok();
   }
 
@@ -281,6 +313,10 @@ class PosixFileSystem final : public FileSystem {
     }
     return Status::ok();
   }
+
+ private:
+  // Shared with every folder opened through this object, which may outlive it.
+  std::shared_ptr<FolderIds> swept_ = std::make_shared<FolderIds>();
 };
 
 }  // namespace
