@@ -29,8 +29,9 @@ inline constexpr std::size_t kMaxPathBytes = 4095;
 // ends like this, so such a file is never mistaken for a stored one.
 inline constexpr std::string_view kPartialFileSuffix = ".twk-part";
 
-// A file written under a temporary name in its folder. commit() moves it onto its final
-// name; destroying it uncommitted removes it, so a final name only ever holds whole files.
+// A file written under a temporary name in its folder: a new file of this process with no
+// other name, locked for as long as it lives. commit() moves it onto its final name;
+// destroying it uncommitted removes it, so a final name only ever holds whole files.
 class WritableFile {
  public:
   virtual ~WritableFile() = default;
@@ -51,8 +52,10 @@ class Folder {
   // Opens the folder `name`, creating it when missing.
   virtual Status openFolder(const ByteString& name, std::unique_ptr<Folder>* folder) = 0;
   // Starts a file that will be committed as `name`. Its temporary file belongs to this call
-  // alone, also when another process saves the same name at the same time; one left behind
-  // by a killed run is reused.
+  // alone, also when another process saves the same name at the same time. Temporary files
+  // that killed runs of this user left (plain, unlocked, with one name) are removed: all of
+  // a folder's by the first call there on this file system object, a later one when a call
+  // meets it. Anything else under a temporary name is left alone and the next name used.
   virtual Status createFile(const ByteString& name, std::unique_ptr<WritableFile>* file) = 0;
 };
 

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,7 +8,11 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/codepage.h"
 #include "platform/file_system.h"
@@ -15,7 +20,8 @@
 namespace tarnwick {
 namespace {
 
-// How often a temporary name is tried again when another process holds it or moves it.
+// How many temporary names a file tries before it gives up: each is taken by something that
+// is not ours to remove, or lost to another run's sweep.
 constexpr int kTemporaryNameTries = 16;
 
 // Every errno becomes a Status here.
@@ -127,9 +133,18 @@ class PosixWritableFile final : public WritableFile {
   ByteString name_;
 };
 
+// Folders whose leftovers have been looked for, by device and inode.
+using FolderIds = std::set<std::pair<dev_t, ino_t>>;
+
+// A file that a killed run of this user may have left: a plain file of ours with no other name.
+bool isOwnLoneFile(const struct stat& status) {
+  return S_ISREG(status.st_mode) && status.st_uid == geteuid() && status.st_nlink == 1;
+}
+
 class PosixFolder final : public Folder {
  public:
-  PosixFolder(int fd, ByteString path) : fd_(fd), path_(std::move(path)) {}
+  PosixFolder(int fd, ByteString path, std::shared_ptr<FolderIds> swept)
+      : fd_(fd), path_(std::move(path)), swept_(std::move(swept)) {}
   ~PosixFolder() override { ::close(fd_); }
   PosixFolder(const PosixFolder&) = delete;
   PosixFolder& operator=(const PosixFolder&) = delete;
@@ -153,67 +168,110 @@ class PosixFolder final : public Folder {
       const int error = stat(name).kind == EntryKind::Link ? ELOOP : errno;
       return errnoStatus("cannot open the folder", name, error);
     }
-    *folder = std::make_unique<PosixFolder>(fd, path_ + "/" + name);
+    *folder = std::make_unique<PosixFolder>(fd, path_ + "/" + name, swept_);
     return Status::ok();
   }
 
   Status createFile(const ByteString& name, std::unique_ptr<WritableFile>* file) override {
+    removeLeftoversOnce();
     const std::string final = native(name);
-    for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+    for (int attempt = 0, tries = 0; tries < kTemporaryNameTries; ++tries) {
       const std::string temporary = temporaryName(final, attempt);
       int error = 0;
-      const int fd = openOwned(temporary, &error);
-      if (error != 0) return errnoStatus("cannot create a file for", name, error);
-      if (fd < 0) continue;  // in use by another process, or moved away meanwhile
-      const int folderFd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
-      if (folderFd < 0) {
-        error = errno;
-        unlinkat(fd_, temporary.c_str(), 0);
-        ::close(fd);
+      const int fd = createLocked(temporary, &error);
+      if (fd >= 0) return makeWritableFile(fd, temporary, final, name, file);
+      if (error != 0 && error != EEXIST) {
         return errnoStatus("cannot create a file for", name, error);
       }
-      *file = std::make_unique<PosixWritableFile>(folderFd, fd, temporary, final, name);
-      return Status::ok();
+      // A name taken by anything but a dead leftover is left alone; a lost race tries it again.
+      if (error == EEXIST && !removeIfLeftover(temporary)) ++attempt;
     }
-    return errnoStatus("cannot create a file for", name, EBUSY);
+    return errnoStatus("cannot create a file for", name, EEXIST);
   }
 
  private:
   static std::string native(const ByteString& name) { return cp932ToUtf8FileName(name); }
 
-  // Opens the temporary file `name`, locked for this process and emptied, never through a
-  // link or into anything but a plain file. -1 with no error when someone else holds it.
-  int openOwned(const std::string& name, int* error) {
-    // Non-blocking, so a FIFO planted under the name cannot hold the open.
+  Status makeWritableFile(int fd, const std::string& temporary, const std::string& final,
+                          const ByteString& name, std::unique_ptr<WritableFile>* file) {
+    const int folderFd = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (folderFd < 0) {
+      const int error = errno;
+      unlinkat(fd_, temporary.c_str(), 0);
+      ::close(fd);
+      return errnoStatus("cannot create a file for", name, error);
+    }
+    *file = std::make_unique<PosixWritableFile>(folderFd, fd, temporary, final, name);
+    return Status::ok();
+  }
+
+  // Whether `name` still is the file `opened`, and not something put in its place.
+  bool stillNamed(const std::string& name, const struct stat& opened) {
+    struct stat named {};
+    return fstatat(fd_, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+  }
+
+  // Creates the temporary file `name` afresh and locks it: the lock tells other runs that it
+  // is alive. -1 with no error when another run's sweep took it between creation and lock.
+  // Its mode is that of any new file (0666 less the umask, or the folder's default ACL), as
+  // the rename makes it the saved file.
+  int createLocked(const std::string& name, int* error) {
     const int fd =
-        openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
       *error = errno;
       return -1;
     }
-    struct stat opened {
-    }, named{};
-    const bool owned = flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 &&
-                       fstatat(fd_, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
-    if (!owned) {
-      ::close(fd);
-      return -1;
+    struct stat opened {};
+    const bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (locked && fstat(fd, &opened) == 0 && stillNamed(name, opened)) return fd;
+    if (!locked && errno != EWOULDBLOCK) *error = errno;  // held by a sweep: no error
+    ::close(fd);
+    return -1;
+  }
+
+  // Removes `name` when it is a leftover of a dead run of this user; true when it did.
+  bool removeIfLeftover(const std::string& name) {
+    struct stat status {};
+    if (fstatat(fd_, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !isOwnLoneFile(status)) {
+      return false;
     }
-    if (!S_ISREG(opened.st_mode)) {
-      *error = EEXIST;
-    } else if (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, 0) != 0) {
-      *error = errno;
+    const int fd =
+        openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Examined again once locked: the name may have been given to another file meanwhile.
+    const bool removed = flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &status) == 0 &&
+                         isOwnLoneFile(status) && stillNamed(name, status) &&
+                         unlinkat(fd_, name.c_str(), 0) == 0;
+    ::close(fd);
+    return removed;
+  }
+
+  // The first file made in a folder clears the temporary files that killed runs left there.
+  // Only once, as a folder may hold many files; a leftover made later is removed when a
+  // save meets its name.
+  void removeLeftoversOnce() {
+    struct stat folder {};
+    if (fstat(fd_, &folder) != 0 || !swept_->insert({folder.st_dev, folder.st_ino}).second) return;
+    const int listFd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* const list = listFd >= 0 ? fdopendir(listFd) : nullptr;
+    if (list == nullptr) {
+      if (listFd >= 0) ::close(listFd);
+      return;
     }
-    if (*error != 0) {
-      ::close(fd);
-      return -1;
+    std::vector<std::string> temporaries;
+    while (const dirent* entry = readdir(list)) {
+      const std::string_view entryName = entry->d_name;
+      if (entryName.ends_with(kPartialFileSuffix)) temporaries.emplace_back(entryName);
     }
-    return fd;
+    closedir(list);
+    for (const std::string& temporary : temporaries) removeIfLeftover(temporary);
   }
 
   int fd_;
   ByteString path_;
+  std::shared_ptr<FolderIds> swept_;
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -239,7 +297,7 @@ class PosixFileSystem final : public FileSystem {
   Status openFolder(const ByteString& path, std::unique_ptr<Folder>* folder) override {
     const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return errnoStatus("cannot open the folder", path, errno);
-    *folder = std::make_unique<PosixFolder>(fd, path);
+    *folder = std::make_unique<PosixFolder>(fd, path, swept_);
     return Status::ok();
   }
 
@@ -255,6 +313,10 @@ class PosixFileSystem final : public FileSystem {
     }
     return Status::ok();
   }
+
+ private:
+  // Shared with every folder opened through this object, which may outlive it.
+  std::shared_ptr<FolderIds> swept_ = std::make_shared<FolderIds>();
 };
 
 }  // namespace

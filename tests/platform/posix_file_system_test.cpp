@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -79,8 +83,25 @@ TEST_F(PosixFileSystemTest, FoldersAreOpenedWithoutFollowingLinks) {
 
 TEST_F(PosixFileSystemTest, FilesAppearWholeUnderTheirNameOrNotAtAll) {
   std::ofstream(real_ / "old") << "old copy";
-  std::ofstream(real_ / "stale.twk-part") << "left by a killed run";
-  fs::create_symlink("/etc/hostname", real_ / "trap.twk-part");
+  // Whatever holds a temporary name is left alone, unless a dead run of this user left it.
+  const auto plain = [](const fs::path& at) { std::ofstream(at) << "planted"; };
+  const auto part = [&](const std::string& name) { return real_ / (name + ".twk-part"); };
+  const fs::path outside = temp_.path() / "outside";
+  plain(outside);
+  fs::create_hard_link(outside, part("linked"));
+  plain(part("theirs"));
+  EXPECT_EQ(chown(part("theirs").c_str(), 65534, 65534), 0) << "another owner needs root";
+  mkfifo(part("fifo").c_str(), 0600);
+  fs::create_directory(part("dir"));
+  fs::create_symlink("/etc/hostname", part("trap"));
+  const int held = open(part("live").c_str(), O_RDONLY | O_CREAT, 0600);
+  flock(held, LOCK_EX);  // as a live run holds its file
+  plain(part("stale"));
+  using enum fs::file_type;
+  const std::pair<const char*, fs::file_type> planted[] = {
+      {"linked", regular}, {"theirs", regular}, {"fifo", fifo},       {"dir", directory},
+      {"trap", symlink},   {"live", regular},   {"stale", not_found},
+  };
   const auto write = [&](const ByteString& name, std::string_view text, bool commit) {
     std::unique_ptr<WritableFile> file;
     Status status = folder_->createFile(name, &file);
@@ -88,27 +109,34 @@ TEST_F(PosixFileSystemTest, FilesAppearWholeUnderTheirNameOrNotAtAll) {
     if (status.isOk() && commit) status = file->commit();
     return status;
   };
+  EXPECT_TRUE(write("old", std::string("a\0b", 3), true).isOk());  // the folder's first file
   EXPECT_TRUE(write("old", "not kept", false).isOk());
-  EXPECT_EQ(testing::contentOf(real_ / "old"), "old copy");
-  EXPECT_TRUE(write("old", std::string("a\0b", 3), true).isOk());
   EXPECT_EQ(testing::contentOf(real_ / "old"), std::string("a\0b", 3));
-  EXPECT_TRUE(write("stale", "new", true).isOk());
-  EXPECT_EQ(testing::contentOf(real_ / "stale"), "new");
-  EXPECT_NE(write("trap", "x", true).reason().find("symbolic link"), std::string::npos);
-  EXPECT_TRUE(fs::is_symlink(real_ / "trap.twk-part"));
+  std::set<std::string> left{"old", "same"};
+  for (const auto& [name, kind] : planted) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(fs::symlink_status(part(name)).type(), kind);  // after the folder's first file
+    if (kind == not_found) plain(part(name));                // left by a run killed since
+    EXPECT_TRUE(write(name, "saved", true).isOk());
+    EXPECT_EQ(fs::symlink_status(part(name)).type(), kind);
+    EXPECT_EQ(fs::status(real_ / name).permissions(), fs::status(outside).permissions());
+    EXPECT_EQ(testing::contentOf(real_ / name), "saved");
+    left.insert({name, kind == not_found ? std::string(name) : part(name).filename().string()});
+  }
+  EXPECT_EQ(testing::contentOf(outside), "planted");
+  close(held);
 
   // Two saves of one name at once each get their own temporary file.
   std::unique_ptr<WritableFile> first, second;
   ASSERT_TRUE(folder_->createFile("same", &first).isOk());
   ASSERT_TRUE(folder_->createFile("same", &second).isOk());
   EXPECT_TRUE(first->write("first").isOk() && second->write("second").isOk());
-  EXPECT_TRUE(second->commit().isOk());
-  EXPECT_TRUE(first->commit().isOk());
+  EXPECT_TRUE(second->commit().isOk() && first->commit().isOk());
   EXPECT_EQ(testing::contentOf(real_ / "same"), "first");
 
-  std::set<std::string> left;
-  for (const auto& entry : fs::directory_iterator(real_)) left.insert(entry.path().filename());
-  EXPECT_EQ(left, (std::set<std::string>{"old", "stale", "same", "trap.twk-part"}));
+  std::set<std::string> found;
+  for (const auto& entry : fs::directory_iterator(real_)) found.insert(entry.path().filename());
+  EXPECT_EQ(found, left);
 }
 
 }  // namespace
