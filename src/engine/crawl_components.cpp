@@ -28,16 +28,23 @@ class PlatformCrawlComponents : public CrawlComponentFactory {
   PlatformServices services_;
 };
 
-// Owns the services that the components only point at.
+// Owns the services that the components only point at. Each run gets a file system of its
+// own, so that it looks for leftovers of killed runs in each folder it saves into once.
 class LinuxCrawlComponents final : public PlatformCrawlComponents {
  public:
   LinuxCrawlComponents(MessageBox& messages, const HttpClientOptions& options)
       : PlatformCrawlComponents({}),
         http_(makeCurlHttpClient(options)),
-        files_(makePosixFileSystem()),
         clock_(makeSystemClock()),
         exit_(makeProcessExit()) {
-    services_ = {http_.get(), files_.get(), clock_.get(), &messages, exit_.get()};
+    services_ = {http_.get(), nullptr, clock_.get(), &messages, exit_.get()};
+  }
+
+  std::unique_ptr<Fetcher> makeFetcher(WorkQueue& workQueue, UiMessageQueue& statusQueue,
+                                       const CrawlJob& job, const UrlTable& table) override {
+    files_ = makePosixFileSystem();
+    services_.files = files_.get();
+    return PlatformCrawlComponents::makeFetcher(workQueue, statusQueue, job, table);
   }
 
  private:
