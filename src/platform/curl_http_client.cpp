@@ -257,7 +257,6 @@ class CurlTransfer {
     if (status < 200 || redirect) return;
     curl_off_t length = -1;
     curl_easy_getinfo(easy(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    finalSeen_ = true;
     if (length >= 0) restLength_ = static_cast<std::uint64_t>(length);
     if (!receiver_->onResponse(static_cast<std::uint32_t>(status), restLength_)) haveEnough();
   }
@@ -265,7 +264,6 @@ class CurlTransfer {
   // Body bytes wait (paused) until the client has settled what becomes of the rest.
   static std::size_t onData(char* data, std::size_t, std::size_t size, void* self) {
     auto& transfer = *static_cast<CurlTransfer*>(self);
-    if (!transfer.finalSeen_) return size;  // the body of a redirect
     if (transfer.draining()) return transfer.dropped(size);
     if (transfer.enough_) return CURL_WRITEFUNC_PAUSE;
     switch (transfer.receiver_->onBody(std::string_view(data, size))) {
@@ -300,7 +298,6 @@ class CurlTransfer {
   char error_[CURL_ERROR_SIZE] = {};
   DripMeter drip_;
   bool followed_ = false;   // a redirect's Location names somewhere curl goes on to
-  bool finalSeen_ = false;  // the final response's headers have been handed over
   bool enough_ = false;     // its receiver needs no more of the body
   bool held_ = false;       // its receiver held bytes back: paused until resumed
   bool attention_ = false;  // a callback changed one of the two since the owner last looked

@@ -96,6 +96,12 @@ TEST_F(CurlHttpClientTest, ResponsesArriveAsServedOrFail) {
       {drip, "", 200, 2000, "", Status::Kind::Network},
       {interim, "", 0, {}, "", Status::Kind::Network},
       {R{.raw = "NONSENSE\r\n\r\n"}, "", 0, {}, "", Status::Kind::Refused},
+      // A 3xx that is not followed is the final answer; a followed one's body is not.
+      {R{.status = 302, .body = "moved"}, "", 302, 5, "moved"},
+      {R{.status = 302, .headers = {"Location: "}, .body = "moved"}, "", 302, 5, "moved"},
+      {R{.status = 301, .headers = {"Location: /hop0"}, .body = "moved"}, "", 200, 12, "end of chain"},
+      {R{.raw = "HTTP/1.1 103 Hints\r\nLink: <a>\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, "", 200, 2, "ok"},
+      {R::redirect("https://127.0.0.1:1/x"), "", 0, {}, "", Status::Kind::Refused},
       {{}, testing::LoopbackHttpServer().url("/"), 0, {}, "", Status::Kind::Network},
   };
   // clang-format on
@@ -136,6 +142,27 @@ TEST_F(CurlHttpClientTest, AbortFlagEndsABlockedTransfer) {
   EXPECT_EQ(fetched.body, "01");
   EXPECT_EQ(fetched.result.kind(), Status::Kind::Aborted);
   EXPECT_EQ(fetch(*client, server_.url("/slow"), "", &abort).result.kind(), Status::Kind::Aborted);
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+namespace tarnwick {
+namespace {
+
+// A body nobody wants is read and dropped when little of it is left, so the next request
+// goes over the same connection; a long one costs the connection instead.
+TEST_F(CurlHttpClientTest, AnUnwantedBodyKeepsItsConnectionWhenShort) {
+  server_.setResponse("/short", R::ok(std::string(1000, 's')));
+  server_.setResponse("/long", R::ok(std::string(1 << 20, 'l')));
+  auto client = makeCurlHttpClient({});
+  for (const auto& [path, kept] : {std::pair("/short", true), std::pair("/long", false)}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(fetch(*client, server_.url(path), "", nullptr, 0).result.kind(), Status::Kind::Ok);
+    EXPECT_EQ(fetch(*client, server_.url("/hop0"), "").body, "end of chain");
+    const auto requests = server_.requests();
+    EXPECT_EQ(requests.back().connection == requests[requests.size() - 2].connection, kept);
+  }
 }
 
 }  // namespace

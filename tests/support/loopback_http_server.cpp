@@ -71,10 +71,14 @@ std::optional<std::string> headerValue(const std::string& head, const std::strin
   return head.substr(start, head.find("\r\n", start) - start);
 }
 
+bool keepsConnection(const ScriptedResponse& response) {
+  return !response.closeDelimited && !response.cutAt && !response.raw;
+}
+
 std::string responseHead(const ScriptedResponse& response) {
   // Clients read the status code only, so one reason phrase fits every status.
-  std::string head =
-      "HTTP/1.1 " + std::to_string(response.status) + " Scripted\r\nConnection: close\r\n";
+  std::string head = "HTTP/1.1 " + std::to_string(response.status) + " Scripted\r\n";
+  if (!keepsConnection(response)) head += "Connection: close\r\n";
   if (!response.closeDelimited) {
     head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
   }
@@ -145,27 +149,33 @@ void LoopbackHttpServer::acceptLoop() {
       return finished;
     });
     Connection& connection = connections_.emplace_back();
-    connection.thread = std::thread([this, client, &connection] {
-      serve(client);
+    connection.thread = std::thread([this, client, &connection, number = ++accepted_] {
+      serve(client, number);
       close(client);
       connection.finished = true;
     });
   }
 }
 
-void LoopbackHttpServer::serve(int socket) {
-  const std::string head = receiveRequestHead(socket, wakeEvent_);
-  if (head.empty()) return;
-  LoggedRequest request{.userAgent = headerValue(head, "user-agent"),
-                        .referer = headerValue(head, "referer")};
-  std::istringstream(head) >> request.method >> request.path;
-  {
-    std::lock_guard lock(mutex_);
-    log_.push_back(request);
+void LoopbackHttpServer::serve(int socket, int connection) {
+  for (;;) {
+    const std::string head = receiveRequestHead(socket, wakeEvent_);
+    if (head.empty()) return;
+    LoggedRequest request{.userAgent = headerValue(head, "user-agent"),
+                          .referer = headerValue(head, "referer"),
+                          .connection = connection};
+    std::istringstream(head) >> request.method >> request.path;
+    {
+      std::lock_guard lock(mutex_);
+      log_.push_back(request);
+    }
+    const ScriptedResponse response = responseFor(request.path);
+    const bool sent = send(socket, response);
+    if (sent && keepsConnection(response)) continue;
+    if (sent && response.cutAt) shutDownWithin(kLongestHold, wakeEvent_);
+    shutdown(socket, SHUT_WR);
+    return;
   }
-  const ScriptedResponse response = responseFor(request.path);
-  if (send(socket, response) && response.cutAt) shutDownWithin(kLongestHold, wakeEvent_);
-  shutdown(socket, SHUT_WR);
 }
 
 // Sends the reply as scripted: whole, cut or dripped. False when the client went away.

@@ -14,7 +14,8 @@
 
 namespace tarnwick::testing {
 
-// One response the server sends for a path. Every response carries "Connection: close".
+// One response the server sends for a path. A response with a Content-Length that is sent
+// whole keeps its connection for the client's next request; any other closes it.
 struct ScriptedResponse {
   int status = 200;
   std::vector<std::string> headers{};  // extra header lines such as "Location: /x"
@@ -40,6 +41,7 @@ struct LoggedRequest {
   std::string path{};  // the request target as sent, query included
   std::optional<std::string> userAgent{};
   std::optional<std::string> referer{};
+  int connection = 0;  // the connections the server accepted, counted from 1
 };
 
 // A small threaded HTTP/1.1 server on 127.0.0.1 (never any other address) and an
@@ -71,7 +73,7 @@ class LoopbackHttpServer {
   };
 
   void acceptLoop();
-  void serve(int socket);
+  void serve(int socket, int connection);
   bool send(int socket, const ScriptedResponse& response) const;
   ScriptedResponse responseFor(const std::string& path) const;
 
@@ -84,6 +86,7 @@ class LoopbackHttpServer {
   Handler handler_;
   std::vector<LoggedRequest> log_;
   std::list<Connection> connections_;  // touched by the accept thread only, until it ends
+  int accepted_ = 0;                   // likewise
   std::thread acceptThread_;
 };
 
