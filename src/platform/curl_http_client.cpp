@@ -29,6 +29,10 @@ constexpr std::uint64_t kDrainedBytes = 64 * 1024;
 constexpr auto kDrainTime = std::chrono::seconds(2);
 // Requests one HTTP/2 connection carries at once.
 constexpr std::uint32_t kStreamsPerConnection = 8;
+// A host whose name did not resolve is not looked up again for this long: its transfers
+// fail at once. A crawl meets dead hosts often, and every lookup of one costs a query that
+// a busy name server may leave unanswered for seconds.
+constexpr auto kUnresolvableFor = std::chrono::seconds(30);
 
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
@@ -80,6 +84,20 @@ HeaderList headerLines(const ByteString& headerText) {
     }
   }
   return lines;
+}
+
+// The host part of a URL as curl reads it; empty when it has none.
+std::string hostOf(const char* url) {
+  std::string host;
+  CURLU* parsed = curl_url();
+  char* part = nullptr;
+  if (parsed != nullptr && curl_url_set(parsed, CURLUPART_URL, url, 0) == CURLUE_OK &&
+      curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
+    host = part;
+  }
+  curl_free(part);
+  curl_url_cleanup(parsed);
+  return host;
 }
 
 std::string readWholeFile(const std::string& path) {
@@ -165,6 +183,8 @@ class CurlTransfer {
     set(CURLOPT_SHARE, share);
     set(CURLOPT_COOKIEFILE, "");  // cookie engine on, nothing read from disk
     set(CURLOPT_NOSIGNAL, 1L);
+    // A transfer given up while its name is being looked up does not wait for the lookup.
+    set(CURLOPT_QUICK_EXIT, 1L);
     // Redirects never lead to a local file, nor to https where it was not asked for.
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_REDIR_PROTOCOLS_STR, request.httpsAllowed ? "http,https" : "http");
@@ -335,6 +355,11 @@ class CurlHttpClient final : public HttpClient {
 
   TransferId start(const HttpRequest& request, HttpReceiver& receiver) override {
     const TransferId id = ++lastId_;
+    const auto unresolvable = unresolvable_.find(hostOf(request.url.str().c_str()));
+    if (unresolvable != unresolvable_.end() && SteadyClock::now() < unresolvable->second) {
+      ended_.push_back({id, Status::network("Could not resolve host: " + unresolvable->first)});
+      return id;
+    }
     auto transfer = std::make_unique<CurlTransfer>(id, receiver, request, options_);
     Status status = multi_ && share_
                         ? transfer->configure(request, options_, share_.get(), caBundle_)
@@ -455,8 +480,15 @@ class CurlHttpClient final : public HttpClient {
       const auto found = transfers_.find(transfer->id());
       if (found == transfers_.end()) continue;
       noteProtocol(*transfer);
+      if (message->data.result == CURLE_COULDNT_RESOLVE_HOST) noteUnresolvable(*transfer);
       end(found, transfer->result(message->data.result));
     }
+  }
+
+  void noteUnresolvable(const CurlTransfer& transfer) {
+    char* url = nullptr;
+    curl_easy_getinfo(transfer.easy(), CURLINFO_EFFECTIVE_URL, &url);
+    if (url != nullptr) unresolvable_[hostOf(url)] = SteadyClock::now() + kUnresolvableFor;
   }
 
   void checkRunning() {
@@ -477,6 +509,7 @@ class CurlHttpClient final : public HttpClient {
   Transfers transfers_;
   std::vector<EndedTransfer> ended_;
   bool multiplexing_ = false;  // some connection has carried requests side by side
+  std::map<std::string, SteadyClock::time_point> unresolvable_;  // host -> until when
 };
 
 }  // namespace
