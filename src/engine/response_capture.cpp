@@ -96,16 +96,20 @@ void ResponseCapture::hold(std::size_t bytes) {
   charged_ += bytes;
 }
 
-// The text leaves in one piece of its own size; it stays charged to the entry, which holds it
-// until its turn.
+// The text leaves in one piece, not much larger than itself; it stays charged to the entry,
+// which holds it until its turn.
 ByteString ResponseCapture::takePageText() {
   std::size_t size = 0;
   for (const std::string& chunk : pageChunks_) size += chunk.size();
   std::string text;
-  text.reserve(size);
-  for (const std::string& chunk : pageChunks_) text += chunk;
+  if (pageChunks_.size() == 1 && size >= pageChunks_.front().capacity() / 2) {
+    text = std::move(pageChunks_.front());  // most often: the announced length, or a short page
+  } else {
+    text.reserve(size);
+    for (const std::string& chunk : pageChunks_) text += chunk;
+  }
   pageChunks_.clear();
-  charge_.releaseMemory(std::exchange(charged_, held_.capacity()));
+  charge_.releaseMemory(std::exchange(charged_, 0));
   charge_.holdMemory(text.capacity());
   return ByteString(std::move(text));
 }
