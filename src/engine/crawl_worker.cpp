@@ -14,8 +14,8 @@ namespace tarnwick {
 
 namespace {
 
-// While a fetch goes on beside the loop, its transfers are carried on after this many
-// passes that took work, and waited for when a pass finds none.
+// Transfers that go on beside the loop are carried on after this many passes that took
+// work, and waited for when a pass finds none while a fetch is under way.
 constexpr std::uint32_t kPassesBetweenAdvances = 32;
 constexpr auto kNetworkWait = std::chrono::milliseconds(50);
 
@@ -133,8 +133,10 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
         return;
       }
     }
-    if (engine.fetcher->isBusy() && (!tookWork || ++passesWithWork % kPassesBetweenAdvances == 0)) {
-      engine.fetcher->advance(tookWork ? std::chrono::milliseconds(0) : kNetworkWait);
+    if (tookWork && ++passesWithWork % kPassesBetweenAdvances == 0) {
+      engine.fetcher->advance(std::chrono::milliseconds(0));
+    } else if (!tookWork && engine.fetcher->isBusy()) {
+      engine.fetcher->advance(kNetworkWait);
     }
   }
 }

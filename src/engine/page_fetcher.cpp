@@ -80,10 +80,11 @@ void PageFetcher::stop() {
 // entries whose file an earlier one no longer holds, and the table's next entries while the
 // budget of entries ahead has room. True when one started.
 bool PageFetcher::startWhatFits() {
-  std::vector<EntryFetch*> retrying;
-  std::copy_if(running_.begin(), running_.end(), std::back_inserter(retrying),
+  if (running_.empty() && (!runsAhead_ || entries_.empty())) return false;
+  retrying_.clear();
+  std::copy_if(running_.begin(), running_.end(), std::back_inserter(retrying_),
                [](const EntryFetch* entry) { return entry->mayRetry(); });
-  std::sort(retrying.begin(), retrying.end(),
+  std::sort(retrying_.begin(), retrying_.end(),
             [](const EntryFetch* a, const EntryFetch* b) { return a->id() < b->id(); });
   auto transfers = static_cast<std::uint32_t>(std::count_if(
       running_.begin(), running_.end(), [](const EntryFetch* e) { return e->transfer(); }));
@@ -92,7 +93,7 @@ bool PageFetcher::startWhatFits() {
     return transfers < most || &entry == current_;
   };
   bool started = false;
-  for (EntryFetch* entry : retrying) {
+  for (EntryFetch* entry : retrying_) {
     if (!hasRoom(*entry)) break;
     entry->retry();
     transfers += entry->transfer().has_value();

@@ -56,6 +56,7 @@ class PageFetcher final : public Fetcher {
   std::int32_t consideredThroughId_ = -1;  // the last table entry taken in
   std::vector<EntryFetch*> running_;       // transferring or pausing between attempts
   std::vector<EntryFetch*> waiting_;       // not started: an earlier one saves to its file
+  std::vector<EntryFetch*> retrying_;      // room for those whose next attempt is due
   // Entries that have not ended, by the file they save to, in table order.
   std::unordered_map<ByteString, std::deque<EntryFetch*>> sameFile_;
 };
