@@ -39,9 +39,11 @@ const std::map<std::string, R> kSite = {
     {"/sub/c.gif", R::ok("c")},
     {"/moved.gif", R::redirect("/real/moved.gif")},
     {"/real/moved.gif", R::ok("moved")},
-    {"/stop.html", R::ok(R"(<img src="a.gif"><img src="stop.gif"><img src="after.gif">)")},
+    {"/stop.html",
+     R::ok(R"(<img src="a.gif"><img src="stop.gif"><img src="slow.gif"><img src="fast.gif">)")},
     {"/stop.gif", R::ok("stop")},
-    {"/after.gif", R::ok("after")},
+    {"/slow.gif", R::ok("slow")},
+    {"/fast.gif", R::ok("fast")},
 };
 
 struct Outcome {
@@ -55,7 +57,8 @@ struct Outcome {
 class CrawlSessionTest : public ::testing::Test {
  protected:
   // Crawls from `start` and stops once stop.gif is examined; the server answers stop.gif
-  // only then, and after.gif much later.
+  // only then, slow.gif later still, and fast.gif at once: fetched ahead, it is complete at
+  // the stop but stands behind slow.gif, which is not.
   Outcome crawl(const std::string& start, SaveLayout layout, std::uint32_t connections) {
     fs::remove_all("download");
     Outcome outcome;
@@ -66,7 +69,8 @@ class CrawlSessionTest : public ::testing::Test {
       if (path == "/stop.gif") stopped_.wait_for(lock, 10s, [&] { return stopSent_; });
       lock.unlock();
       // Scrambles the order in which answers come back.
-      std::this_thread::sleep_for(path == "/after.gif" ? 2s : path.size() % 4 * 15ms);
+      std::this_thread::sleep_for(
+          path == "/slow.gif" ? 500ms : std::chrono::milliseconds(path.size() % 4 * 15));
       lock.lock();
       --active_;
       const auto found = kSite.find(path);
@@ -137,8 +141,8 @@ TEST_F(CrawlSessionTest, SeveralConnectionsReportAndSaveExactlyAsOne) {
        "D/sub/c.gif F "},
       {"/index.html", SaveLayout::Date, nullptr},
       {"/stop.html", SaveLayout::Tree,
-       "A/stop.html S/stop.html A/a.gif A/stop.gif A/after.gif E/a.gif L/a.gif D/a.gif "
-       "E/stop.gif L/stop.gif D/stop.gif F "},
+       "A/stop.html S/stop.html A/a.gif A/stop.gif A/slow.gif A/fast.gif E/a.gif L/a.gif "
+       "D/a.gif E/stop.gif L/stop.gif D/stop.gif F "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.start << " layout " << static_cast<int>(c.layout));
