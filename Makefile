@@ -27,7 +27,7 @@ deps:
 	@bash tools/install-deps.sh $(PACKAGES)
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) -DTARNWICK_WERROR=ON $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -72,11 +72,12 @@ bench:
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded
 # tests under ThreadSanitizer; each in its own build folder.
 test-sanitizers: deps
-	cmake -S . -B $(ASAN_DIR) -DTARNWICK_SANITIZE=address,undefined -DTARNWICK_BUILD_APP=OFF
+	cmake -S . -B $(ASAN_DIR) -DTARNWICK_SANITIZE=address,undefined -DTARNWICK_BUILD_APP=OFF \
+	      -DTARNWICK_WERROR=ON
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
-	cmake -S . -B $(TSAN_DIR) -DTARNWICK_SANITIZE=thread
+	cmake -S . -B $(TSAN_DIR) -DTARNWICK_SANITIZE=thread -DTARNWICK_WERROR=ON
 	cmake --build $(TSAN_DIR) --target tarnwick_engine_tests tarnwick_app_tests -j $(JOBS)
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 \
 	  ctest --output-on-failure -R '$(THREADED_TESTS)'
@@ -85,7 +86,8 @@ test-sanitizers: deps
 fuzz:
 	@bash tools/install-deps.sh $(PACKAGES) $(FUZZ_PACKAGES)
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ -DTARNWICK_SANITIZE=address,undefined \
-	      -DTARNWICK_BUILD_FUZZ=ON -DTARNWICK_BUILD_APP=OFF -DTARNWICK_BUILD_TESTS=OFF
+	      -DTARNWICK_BUILD_FUZZ=ON -DTARNWICK_BUILD_APP=OFF -DTARNWICK_BUILD_TESTS=OFF \
+	      -DTARNWICK_WERROR=ON
 	cmake --build $(FUZZ_DIR) --target fuzzers -j $(JOBS)
 	bash fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
