@@ -2,7 +2,8 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libcurl4-openssl-dev \
-            ca-certificates openssl qt6-base-dev fonts-ipafont-gothic libqt6svg6
+            ca-certificates openssl qt6-base-dev fonts-ipafont-gothic libqt6svg6 \
+            qt6-translations-l10n
 CMAKE_FLAGS ?=
 BENCH_DIR ?= build-bench
 BENCH_PACKAGES := libbenchmark-dev nginx wget wget2 curl time python3
