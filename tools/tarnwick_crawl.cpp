@@ -127,7 +127,11 @@ int main(int argc, char** argv) {
   try {
     command = parseCrawlCommand(args);
   } catch (const UsageError& error) {
-    std::fprintf(stderr, "tarnwick-crawl: %s (try --help)\n", error.what());
+    std::fprintf(stderr, "tarnwick-crawl: %s\nTry 'tarnwick-crawl --help' for more information.\n",
+                 error.what());
+    return kExitUsage;
+  } catch (const StartRefused& error) {
+    std::fprintf(stderr, "tarnwick-crawl: %s\n", error.what());
     return kExitUsage;
   }
   switch (command.action) {
