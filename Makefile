@@ -2,7 +2,8 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libcurl4-openssl-dev \
-            ca-certificates openssl qt6-base-dev fonts-ipafont-gothic libqt6svg6
+            ca-certificates openssl qt6-base-dev fonts-ipafont-gothic libqt6svg6 \
+            qt6-translations-l10n
 CMAKE_FLAGS ?=
 BENCH_DIR ?= build-bench
 BENCH_PACKAGES := libbenchmark-dev nginx wget wget2 curl time python3
@@ -12,22 +13,27 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 WINDOW_CHECK_PACKAGES := xvfb openbox x11-utils
-PACKAGE_DIR ?= $(BUILD_DIR)/package
-PACKAGE_PACKAGES := dpkg-dev file
+RELEASE_DIR ?= build-release
+RELEASE_PACKAGES := dpkg-dev
+# Debian's build flags with every hardening feature on; CMake takes the preprocessor's
+# flags with the compiler's.
+BUILD_FLAG = $$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get $(1))
+PACKAGE_DIR ?= $(RELEASE_DIR)/package
+PACKAGE_PACKAGES := file
 PACKAGE_CHECK_PACKAGES := lintian desktop-file-utils appstream
 # The tests that run threads: both queues, the worker, whole crawls over one and several
 # connections with a stop, and the desktop program stopped, stopped twice or ended in the
 # middle of a download.
 THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlSession|MainDialogTest\.RunPress
 
-.PHONY: deps configure build run test test-sanitizers screenshots check-window package \
+.PHONY: deps configure build run test test-sanitizers screenshots check-window release package \
         check-package bench fuzz clean
 
 deps:
 	@bash tools/install-deps.sh $(PACKAGES)
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) -DTARNWICK_WERROR=ON $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -47,13 +53,25 @@ check-window: build
 	@bash tools/install-deps.sh $(WINDOW_CHECK_PACKAGES)
 	bash tools/check-window.sh $(BUILD_DIR)/src/app/tarnwick
 
-# The Debian package, made by CPack in $(PACKAGE_DIR) (packaging/CMakeLists.txt).
-package: build
+# The build a Debian packager makes: Release (-O3) with dpkg-buildflags' flags, warnings
+# not fatal, its tests run.
+release: deps
+	@bash tools/install-deps.sh $(RELEASE_PACKAGES)
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DTARNWICK_WERROR=OFF \
+	      -DCMAKE_CXX_FLAGS="$(call BUILD_FLAG,CXXFLAGS) $(call BUILD_FLAG,CPPFLAGS)" \
+	      -DCMAKE_EXE_LINKER_FLAGS="$(call BUILD_FLAG,LDFLAGS)"
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+	cd $(RELEASE_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package of the Release build, made by CPack in $(PACKAGE_DIR)
+# (packaging/CMakeLists.txt).
+package: release
 	@bash tools/install-deps.sh $(PACKAGE_PACKAGES)
 	rm -rf $(PACKAGE_DIR)
-	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(PACKAGE_DIR)
+	cpack --config $(RELEASE_DIR)/CPackConfig.cmake -B $(PACKAGE_DIR)
 
-# The package through lintian, desktop-file-validate and appstreamcli (tools/check-package.sh).
+# The package through lintian, desktop-file-validate and appstreamcli, and its version
+# against the one the programs show (tools/check-package.sh).
 check-package: package screenshots
 	@bash tools/install-deps.sh $(PACKAGE_CHECK_PACKAGES)
 	bash tools/check-package.sh $(PACKAGE_DIR)/tarnwick_*.deb $(BUILD_DIR)/screenshots
@@ -72,11 +90,12 @@ bench:
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded
 # tests under ThreadSanitizer; each in its own build folder.
 test-sanitizers: deps
-	cmake -S . -B $(ASAN_DIR) -DTARNWICK_SANITIZE=address,undefined -DTARNWICK_BUILD_APP=OFF
+	cmake -S . -B $(ASAN_DIR) -DTARNWICK_SANITIZE=address,undefined -DTARNWICK_BUILD_APP=OFF \
+	      -DTARNWICK_WERROR=ON
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
-	cmake -S . -B $(TSAN_DIR) -DTARNWICK_SANITIZE=thread
+	cmake -S . -B $(TSAN_DIR) -DTARNWICK_SANITIZE=thread -DTARNWICK_WERROR=ON
 	cmake --build $(TSAN_DIR) --target tarnwick_engine_tests tarnwick_app_tests -j $(JOBS)
 	cd $(TSAN_DIR) && TSAN_OPTIONS=halt_on_error=1 \
 	  ctest --output-on-failure -R '$(THREADED_TESTS)'
@@ -85,9 +104,10 @@ test-sanitizers: deps
 fuzz:
 	@bash tools/install-deps.sh $(PACKAGES) $(FUZZ_PACKAGES)
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ -DTARNWICK_SANITIZE=address,undefined \
-	      -DTARNWICK_BUILD_FUZZ=ON -DTARNWICK_BUILD_APP=OFF -DTARNWICK_BUILD_TESTS=OFF
+	      -DTARNWICK_BUILD_FUZZ=ON -DTARNWICK_BUILD_APP=OFF -DTARNWICK_BUILD_TESTS=OFF \
+	      -DTARNWICK_WERROR=ON
 	cmake --build $(FUZZ_DIR) --target fuzzers -j $(JOBS)
 	bash fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(RELEASE_DIR)

@@ -9,8 +9,16 @@
 
 namespace tarnwick::cli {
 
-// A command line that cannot be run; what() is a one-line hint.
+// A command line that does not parse; what() says why in one line, and the user is
+// pointed to --help.
 class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A well-formed command line asking for a crawl that cannot start (a start URL of another
+// scheme, a certificate file that cannot be used); what() says why in one line.
+class StartRefused : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -25,8 +33,10 @@ struct CrawlCommand {
   std::string caCertificate;
 };
 
-// Reads the arguments after the program name; the URL is taken as UTF-8 and converted
-// to code page 932. Throws UsageError.
+// Reads the arguments after the program name with getopt_long: "--opt VALUE" and
+// "--opt=VALUE", unambiguous abbreviations, "--" ending the options. The URL is taken as
+// UTF-8 and converted to code page 932; a certificate file is read to see that it holds a
+// PEM certificate. Throws UsageError or StartRefused.
 CrawlCommand parseCrawlCommand(const std::vector<std::string_view>& args);
 
 // The text --help prints.

@@ -1,7 +1,10 @@
 #include "tools/crawl_progress.h"
 
+#include <locale.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 
 #include "platform/codepage.h"
 
@@ -36,15 +39,6 @@ std::string progressText(std::uint32_t received, std::uint32_t length) {
   return text;
 }
 
-// Width of one code point: the CJK, Hangul and full-width blocks take two columns.
-int columnsOf(char32_t c) {
-  const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
-                    (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-                    (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-                    (c >= 0xFFE0 && c <= 0xFFE6);
-  return wide ? 2 : 1;
-}
-
 // A URL from a page may hold control characters; written raw, ESC and the like would drive
 // the terminal. Each becomes "?".
 std::string printable(std::string text) {
@@ -71,7 +65,10 @@ CrawlProgress::Lines CrawlProgress::take(const UiMessage& message) {
       ++filesSaved_;
       // The message's own size: the last progress message may have been dropped by a full queue.
       bytesSaved_ += static_cast<std::uint32_t>(message.value1);
-      return {cp932ToUtf8(message.text) + "\t" + cp932ToUtf8FileName(message.detail) + "\n", {}};
+      // A tab or line end in the URL or path would add fields or lines to the listing.
+      return {printable(cp932ToUtf8(message.text)) + "\t" +
+                  printable(cp932ToUtf8FileName(message.detail)) + "\n",
+              {}};
     case UiCode::StatusEntryFailed:
       ++failures_;
       localFailures_ += message.value1 != 0;
@@ -107,6 +104,10 @@ std::string CrawlProgress::summary(double seconds) const {
 }
 
 std::string fitToColumns(const std::string& text, int columns) {
+  // wcwidth knows the widths under a UTF-8 character type only. Every UTF-8 locale has the
+  // same ones, and this text is UTF-8 whatever the user's locale, so C.UTF-8 is taken.
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  const locale_t previous = uselocale(utf8);
   int used = 0;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -116,10 +117,12 @@ std::string fitToColumns(const std::string& text, int columns) {
     for (std::size_t i = 1; i < size && at + i < text.size(); ++i) {
       c = (c << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
     }
-    used += columnsOf(c);
+    const int width = wcwidth(static_cast<wchar_t>(c));
+    used += width < 0 ? 1 : width;  // one column for what wcwidth does not know
     if (used > columns) break;
     at += size;
   }
+  uselocale(previous);
   return text.substr(0, std::min(at, text.size()));
 }
 

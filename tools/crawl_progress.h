@@ -44,8 +44,8 @@ class CrawlProgress {
   bool runFailed_ = false;
 };
 
-// Cuts UTF-8 text to at most `columns` terminal columns (East Asian wide characters
-// take two) without splitting a character.
+// Cuts UTF-8 text to at most `columns` terminal columns, as wcwidth counts them, without
+// splitting a character.
 std::string fitToColumns(const std::string& text, int columns);
 
 }  // namespace tarnwick::cli

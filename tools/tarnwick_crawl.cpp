@@ -1,13 +1,16 @@
 // tarnwick-crawl: runs one crawl from the command line in the current directory, the
 // way the window runs it, and lists every saved file on standard output.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -30,24 +33,61 @@ constexpr auto kPollInterval = std::chrono::milliseconds(10);
 constexpr int kExitRunFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNotSaved = 3;  // some file could not be saved locally
-constexpr int kExitInterrupted = 130;
+// A shell's status for a program that `signal` ended.
+constexpr int exitStatusOf(int signal) { return 128 + signal; }
 
-// Ctrl-C presses, counted by the handler and acted on by the polling loop.
+// What the signal handlers saw, acted on by the polling loop: Ctrl-C presses, and the
+// SIGTERM or SIGHUP that ends the run at once.
 std::atomic<int> interruptCount{0};
+std::atomic<int> endingSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
 extern "C" void countInterrupt(int) { interruptCount.fetch_add(1, std::memory_order_relaxed); }
-
-void installInterruptHandler() {
-  struct sigaction action = {};
-  action.sa_handler = countInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+extern "C" void noteEndingSignal(int signal) {
+  endingSignal.store(signal, std::memory_order_relaxed);
 }
 
-void writeOut(std::FILE* stream, const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stream);
-  std::fflush(stream);
+void installSignalHandlers() {
+  struct sigaction action = {};
+  sigemptyset(&action.sa_mask);
+  // Without SA_RESTART a write blocked on a full pipe returns, so the run can still end.
+  action.sa_handler = countInterrupt;
+  sigaction(SIGINT, &action, nullptr);
+  action.sa_handler = noteEndingSignal;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  // A closed standard output shows as EPIPE from the write, after which the transfers are
+  // cut and their temporary files removed; the signal would end the process first.
+  action.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &action, nullptr);
+}
+
+// A second Ctrl-C, SIGTERM or SIGHUP: the running transfers are to be cut.
+bool abortSignalled() {
+  return endingSignal.load(std::memory_order_relaxed) != 0 ||
+         interruptCount.load(std::memory_order_relaxed) >= 2;
+}
+
+// Writes all of `text`; false, with errno set, when the output failed or a signal that cuts
+// the run short interrupted the write.
+bool writeAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0 && errno == EINTR && !abortSignalled()) continue;
+    if (written < 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// A standard descriptor the caller left closed would go to the next file or socket opened
+// (curl's, or a file being saved), and the listing or the messages with it; /dev/null
+// takes its number instead.
+void occupyClosedStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+      open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);  // the lowest free number
+  }
 }
 
 const char* const kClearLine = "\r\033[K";
@@ -64,7 +104,7 @@ class LiveLineMessageBox final : public MessageBox {
   LiveLineMessageBox(std::unique_ptr<MessageBox> console, bool liveLine)
       : console_(std::move(console)), liveLine_(liveLine) {}
   void showWarning(const ByteString& text) override {
-    if (liveLine_) writeOut(stderr, kClearLine);
+    if (liveLine_) writeAll(STDERR_FILENO, kClearLine);
     console_->showWarning(text);
   }
 
@@ -73,48 +113,105 @@ class LiveLineMessageBox final : public MessageBox {
   const bool liveLine_;
 };
 
-int runCrawl(CrawlJob job, const HttpClientOptions& httpOptions) {
-  const bool liveLine = isatty(STDERR_FILENO) == 1;
-  LiveLineMessageBox messageBox(makeConsoleMessageBox(), liveLine);
-  const auto components = makeLinuxCrawlComponents(messageBox, httpOptions);
-  CrawlSession session(std::move(job), *components);
+// One crawl from its start to its summary, with a live status line when standard error is
+// a terminal.
+class CrawlRun {
+ public:
+  CrawlRun(CrawlJob job, const HttpClientOptions& httpOptions)
+      : liveLine_(isatty(STDERR_FILENO) == 1),
+        messageBox_(makeConsoleMessageBox(), liveLine_),
+        components_(makeLinuxCrawlComponents(messageBox_, httpOptions)),
+        session_(std::move(job), *components_) {}
 
-  installInterruptHandler();
-  const auto started = std::chrono::steady_clock::now();
-  session.start();
-
-  CrawlProgress progress;
-  bool stopRequested = false;
-  std::string shownLine;
-  const auto show = [&](const UiMessage& message) {
-    const CrawlProgress::Lines lines = progress.take(message);
-    if (!lines.out.empty()) writeOut(stdout, lines.out);
-    if (!lines.err.empty()) {
-      writeOut(stderr, (liveLine ? kClearLine : "") + lines.err);
-      shownLine.clear();
+  // Returns the exit status.
+  int run() {
+    installSignalHandlers();
+    const auto started = std::chrono::steady_clock::now();
+    session_.start();
+    while (session_.drain([this](const UiMessage& message) { show(message); })) {
+      std::this_thread::sleep_for(kPollInterval);
+      passOnRequests();
+      if (liveLine_) showStatusLine();
     }
-  };
-  while (session.drain(show)) {
-    std::this_thread::sleep_for(kPollInterval);
-    const int interrupts = interruptCount.load(std::memory_order_relaxed);
-    if (interrupts >= 1 && !stopRequested) {
-      session.stop();
-      stopRequested = true;
-    }
-    if (interrupts >= 2) session.abort();
-    if (!liveLine) continue;
-    const std::string statusLine = progress.statusLine(terminalColumns() - 1);
-    if (statusLine != shownLine) {
-      writeOut(stderr, kClearLine + statusLine);
-      shownLine = statusLine;
-    }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+    writeError(progress_.summary(elapsed.count()));
+    return exitStatus();
   }
 
-  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
-  writeOut(stderr, (liveLine ? kClearLine : "") + progress.summary(elapsed.count()));
-  if (progress.runFailed()) return kExitRunFailed;
-  if (stopRequested) return kExitInterrupted;
-  return progress.localFailures() > 0 ? kExitNotSaved : 0;
+ private:
+  void show(const UiMessage& message) {
+    const CrawlProgress::Lines lines = progress_.take(message);
+    if (!lines.out.empty()) writeListing(lines.out);
+    if (!lines.err.empty()) writeError(lines.err);
+  }
+
+  // A listing that cannot be written ends the run as a second Ctrl-C does: the files saved
+  // from then on could not be told. A reader that has gone away is no error to report.
+  void writeListing(const std::string& lines) {
+    if (outputError_ != 0 || writeAll(STDOUT_FILENO, lines)) return;
+    outputError_ = errno;
+    if (outputError_ != EPIPE && !abortSignalled())
+      writeError(std::string("tarnwick-crawl: standard output: ") + std::strerror(outputError_) +
+                 "\n");
+  }
+
+  void writeError(const std::string& lines) {
+    writeAll(STDERR_FILENO, (liveLine_ ? kClearLine : "") + lines);
+    shownLine_.clear();
+  }
+
+  // The first Ctrl-C stops the crawl after the current file; a second one, SIGTERM, SIGHUP
+  // or a failed listing also cut the running transfers.
+  void passOnRequests() {
+    const bool abort = abortSignalled() || outputError_ != 0;
+    if (!stopRequested_ && (abort || interruptCount.load(std::memory_order_relaxed) > 0)) {
+      session_.stop();
+      stopRequested_ = true;
+    }
+    if (abort) session_.abort();
+  }
+
+  void showStatusLine() {
+    const std::string statusLine = progress_.statusLine(terminalColumns() - 1);
+    if (statusLine == shownLine_) return;
+    writeAll(STDERR_FILENO, kClearLine + statusLine);
+    shownLine_ = statusLine;
+  }
+
+  int exitStatus() const {
+    if (progress_.runFailed()) return kExitRunFailed;
+    if (const int signal = endingSignal.load(std::memory_order_relaxed))
+      return exitStatusOf(signal);
+    if (interruptCount.load(std::memory_order_relaxed) > 0) return exitStatusOf(SIGINT);
+    if (outputError_ == EPIPE) return exitStatusOf(SIGPIPE);
+    if (outputError_ != 0) return kExitRunFailed;
+    return progress_.localFailures() > 0 ? kExitNotSaved : 0;
+  }
+
+  const bool liveLine_;
+  LiveLineMessageBox messageBox_;
+  const std::unique_ptr<CrawlComponentFactory> components_;
+  CrawlSession session_;
+  CrawlProgress progress_;
+  std::string shownLine_;
+  bool stopRequested_ = false;
+  int outputError_ = 0;  // errno of the write to standard output that failed
+};
+
+// Does what the command asks; returns the exit status.
+int perform(CrawlCommand command) {
+  switch (command.action) {
+    case CrawlAction::ShowHelp:
+      return writeAll(STDOUT_FILENO, crawlUsage()) ? 0 : kExitRunFailed;
+    case CrawlAction::ShowVersion:
+      return writeAll(STDOUT_FILENO, "tarnwick-crawl " TARNWICK_VERSION "\n") ? 0 : kExitRunFailed;
+    case CrawlAction::Crawl:
+      break;
+  }
+  HttpClientOptions httpOptions;
+  httpOptions.maxConnections = static_cast<long>(command.job.connections);
+  httpOptions.caCertificateFile = command.caCertificate;
+  return CrawlRun(std::move(command.job), httpOptions).run();
 }
 
 }  // namespace
@@ -122,31 +219,19 @@ int runCrawl(CrawlJob job, const HttpClientOptions& httpOptions) {
 
 int main(int argc, char** argv) {
   using namespace tarnwick::cli;
+  occupyClosedStandardDescriptors();
   const std::vector<std::string_view> args(argv + 1, argv + argc);
-  CrawlCommand command;
   try {
-    command = parseCrawlCommand(args);
+    return perform(parseCrawlCommand(args));
   } catch (const UsageError& error) {
-    std::fprintf(stderr, "tarnwick-crawl: %s (try --help)\n", error.what());
+    std::fprintf(stderr, "tarnwick-crawl: %s\nTry 'tarnwick-crawl --help' for more information.\n",
+                 error.what());
     return kExitUsage;
-  }
-  switch (command.action) {
-    case CrawlAction::ShowHelp:
-      writeOut(stdout, crawlUsage());
-      return 0;
-    case CrawlAction::ShowVersion:
-      writeOut(stdout, "tarnwick-crawl " TARNWICK_VERSION "\n");
-      return 0;
-    case CrawlAction::Crawl:
-      break;
-  }
-  try {
-    tarnwick::HttpClientOptions httpOptions;
-    httpOptions.maxConnections = static_cast<long>(command.job.connections);
-    httpOptions.caCertificateFile = command.caCertificate;
-    return runCrawl(std::move(command.job), httpOptions);
+  } catch (const StartRefused& error) {
+    std::fprintf(stderr, "tarnwick-crawl: %s\n", error.what());
+    return kExitUsage;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tarnwick-crawl: %s\n", error.what());
-    return 1;
+    return kExitRunFailed;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
 
 #include "app/dialog_template.h"
 #include "app/main_dialog.h"
@@ -20,6 +21,12 @@ QString Application::nameFromProgramPath(const QString& programPath) {
   return QFileInfo(programPath).completeBaseName();
 }
 
+void Application::installToolkitTranslation(QTranslator& translator, const QLocale& locale) {
+  const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  if (translator.load(locale, "qtbase", "_", folder))
+    QCoreApplication::installTranslator(&translator);
+}
+
 int Application::run() {
   // argv[0] rather than the resolved executable: a copy or link under another name
   // keeps settings of its own.
@@ -30,6 +37,8 @@ int Application::run() {
   // Message boxes and menus are windows of their own, which take no font from the
   // dialogs; the application's font reaches them too.
   QApplication::setFont(dialogFont());
+  QTranslator toolkitTexts;
+  installToolkitTranslation(toolkitTexts, QLocale());
 
   const auto profile = makeSettingsProfileStore(kCompany, name);
   const auto shell = makeDesktopShellLauncher();

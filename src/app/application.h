@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
+#include <QTranslator>
 
 namespace tarnwick {
 
@@ -12,6 +14,11 @@ class Application {
 
   // The program file's name without its extension.
   static QString nameFromProgramPath(const QString& programPath);
+
+  // Loads Qt's own texts (a text field's context menu, the standard buttons) for `locale`
+  // into `translator` from the translations installed with Qt and installs it; where none
+  // is installed, they stay English.
+  static void installToolkitTranslation(QTranslator& translator, const QLocale& locale);
 };
 
 }  // namespace tarnwick

@@ -56,7 +56,7 @@ constexpr ControlEntry kMainControls[] = {
 
 constexpr ControlEntry kAboutControls[] = {
     {K::Icon, kNone, kProgramIconResource, 11, 18, 0, 0, NoStyle},
-    {K::StaticText, kNone, "Tarnwick Version 1.1", 41, 15, 119, 8, NoStyle},
+    {K::StaticText, kNone, "Tarnwick Version " TARNWICK_SHOWN_VERSION, 41, 15, 119, 8, NoStyle},
     {K::StaticText, kNone, "Copyright (C) Corvane 2005", 41, 27, 119, 8, NoStyle},
     {K::DefaultPushButton, kOkId, "OK", 152, 7, 50, 14, TabStop},
 };

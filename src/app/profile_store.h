@@ -21,7 +21,8 @@ class ProfileStore {
 };
 
 // QSettings in the native format under `company`/`application`: an INI file in the
-// user's configuration folder on Linux, the user's registry on Windows.
+// user's configuration folder on Linux, the user's registry on Windows. A line of the file
+// that cannot be read costs only its own value, whatever it holds.
 std::unique_ptr<ProfileStore> makeSettingsProfileStore(const QString& company,
                                                        const QString& application);
 

@@ -73,9 +73,10 @@ TEST_F(MainDialogTest, SettingsFileShowsEveryKeyThatCanBeRead) {
     const char* shown;
   } cases[] = {
       {"", "http:// 4 0 0 64 0 0 0 0 0 1000100000"},
-      {"[Tarnwick]\nstart_url=http://a.test/\ndepth=9\n}{ no setting\ndownload_zip=1\n",
+      {"[Tarnwick]\nstart_url=http://a.test/\ndownload_img_size=\"12\ndepth=9\ndownload_zip=1\n",
        "http://a.test/ 9 0 0 64 0 0 0 0 0 1000100001"},
-      {"[Tarnwick\ndepth=9\nsave_mode_tree=0\n", "http:// 9 0 0 64 0 0 0 0 0 0100100000"},
+      {"[Tarnwick]\ndepth=9\\\r\ndownload_txt_size=7\nsave_mode_tree=0;\"\\\n",
+       "http:// 4 0 7 64 0 0 0 0 0 0100100000"},
       {"[Tarnwick]\ndepth=nine\ndownload_img=yes\ndownload_txt_size=7\n",
        "http:// 4 0 7 64 0 0 0 0 0 1000100000"},
       {"[Tarnwick]\ndownload_html=2\nsave_mode_tree=2\n", "http:// 4 0 0 64 0 0 0 0 0 1010100000"},

@@ -18,7 +18,7 @@ TEST(CrawlProgressTest, RendersEachStatusMessage) {
       {{UiCode::StatusSearching, "h/\x1B]0;x\x07", ""}, 80, "検索中... h/?]0;x?"},
       {{UiCode::StatusExamining, "h/a", ""}, 5, "調査"},
       {{UiCode::StatusDownloading, "h/a", "", 150, 200}, 80, bar + " 150/200 h/a"},
-      {{UiCode::StatusDownloaded, "h/a", "/a\x89\xE6", 200, 200}, 45, bar, "h/a\t/a画\n"},
+      {{UiCode::StatusDownloaded, "h/a\t", "/a\x89\xE6\n", 200, 200}, 45, bar, "h/a?\t/a画?\n"},
       {{UiCode::StatusDownloading, "\x89\xE6", "", INT32_MAX},
        80,
        "ダウンロード中... 2147483647 bytes 画"},
