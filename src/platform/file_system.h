@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "platform/status.h"
 #include "text/byte_string.h"
@@ -74,5 +75,48 @@ class FileSystem {
 };
 
 std::unique_ptr<FileSystem> makePosixFileSystem();
+
+// Forward every call to another object, so that one standing in for it (a test's fault,
+// say) overrides only the calls it changes.
+class WritableFileWrapper : public WritableFile {
+ public:
+  explicit WritableFileWrapper(std::unique_ptr<WritableFile> target) : target_(std::move(target)) {}
+  Status write(std::string_view bytes) override { return target_->write(bytes); }
+  Status commit() override { return target_->commit(); }
+
+ private:
+  std::unique_ptr<WritableFile> target_;
+};
+
+class FolderWrapper : public Folder {
+ public:
+  explicit FolderWrapper(std::unique_ptr<Folder> target) : target_(std::move(target)) {}
+  const ByteString& path() const override { return target_->path(); }
+  EntryInfo stat(const ByteString& name) override { return target_->stat(name); }
+  Status openFolder(const ByteString& name, std::unique_ptr<Folder>* folder) override {
+    return target_->openFolder(name, folder);
+  }
+  Status createFile(const ByteString& name, std::unique_ptr<WritableFile>* file) override {
+    return target_->createFile(name, file);
+  }
+
+ private:
+  std::unique_ptr<Folder> target_;
+};
+
+class FileSystemWrapper : public FileSystem {
+ public:
+  explicit FileSystemWrapper(std::unique_ptr<FileSystem> target) : target_(std::move(target)) {}
+  Status currentDirectory(ByteString* path) override { return target_->currentDirectory(path); }
+  EntryInfo stat(const ByteString& path) override { return target_->stat(path); }
+  Status createFolder(const ByteString& path) override { return target_->createFolder(path); }
+  Status openFolder(const ByteString& path, std::unique_ptr<Folder>* folder) override {
+    return target_->openFolder(path, folder);
+  }
+  Status checkLimits(const ByteString& path) override { return target_->checkLimits(path); }
+
+ private:
+  std::unique_ptr<FileSystem> target_;
+};
 
 }  // namespace tarnwick

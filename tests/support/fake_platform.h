@@ -38,22 +38,17 @@ enum class FileFault { None, CreateFile, Write, Commit };
 
 // The real POSIX file system, except that the next call of the armed kind fails as on a
 // full disk, without touching the file. The fault clears once it fired.
-class FaultInjectingFileSystem final : public FileSystem {
+class FaultInjectingFileSystem final : public FileSystemWrapper {
  public:
+  FaultInjectingFileSystem() : FileSystemWrapper(makePosixFileSystem()) {}
   void failNext(FileFault fault) { fault_ = fault; }
-
-  Status currentDirectory(ByteString* path) override { return real_->currentDirectory(path); }
-  EntryInfo stat(const ByteString& path) override { return real_->stat(path); }
-  Status createFolder(const ByteString& path) override { return real_->createFolder(path); }
   Status openFolder(const ByteString& path, std::unique_ptr<Folder>* folder) override;
-  Status checkLimits(const ByteString& path) override { return real_->checkLimits(path); }
 
  private:
   class FaultyFolder;
   class FaultyFile;
   Status takeFault(FileFault kind);
 
-  std::unique_ptr<FileSystem> real_ = makePosixFileSystem();
   FileFault fault_ = FileFault::None;
 };
 
