@@ -4,8 +4,8 @@
 
 namespace tarnwick {
 
-// Ends the whole process with a status; callable from any thread. Test stand-ins throw
-// instead, so a test can see the status without ending.
+// Ends the whole process with a status, after flushing what the program wrote; callable
+// from any thread. Never returns.
 class ProcessExit {
  public:
   virtual ~ProcessExit() = default;

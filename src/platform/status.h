@@ -6,7 +6,8 @@
 namespace tarnwick {
 
 // The outcome of a call across a platform boundary: ok, or a failure of one kind with its
-// reason. The reason is English text, in code page 932 where it quotes a name.
+// reason. The reason is code page 932 text: the system's or libcurl's English words with the
+// names they concern, or, for a fatal end, the message the user is shown.
 class Status {
  public:
   enum class Kind {
