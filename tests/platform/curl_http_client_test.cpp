@@ -150,6 +150,22 @@ TEST_F(CurlHttpClientTest, AbortFlagEndsABlockedTransfer) {
 namespace tarnwick {
 namespace {
 
+// A cancelled transfer is never reported, though its answer would have come, and the client
+// goes on with the next.
+TEST_F(CurlHttpClientTest, ACancelledTransferIsNeverReported) {
+  R drip = R::ok("0123456789");
+  drip.dripInterval = 20ms;
+  server_.setResponse("/drip", drip);
+  auto client = makeCurlHttpClient({});
+  Fetched dripping;
+  const TransferId id =
+      client->start({ByteString(server_.url("/drip")), "", "", nullptr}, dripping);
+  client->pump(50ms);
+  client->cancel(id);
+  EXPECT_TRUE(client->pump(500ms).empty());
+  EXPECT_EQ(fetch(*client, server_.url("/hop0")).body, "end of chain");
+}
+
 // A body nobody wants is read and dropped when little of it is left, so the next request
 // goes over the same connection; a long one costs the connection instead.
 TEST_F(CurlHttpClientTest, AnUnwantedBodyKeepsItsConnectionWhenShort) {
