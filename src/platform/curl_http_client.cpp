@@ -343,7 +343,9 @@ class CurlHttpClient final : public HttpClient {
     for (const curl_lock_data data : {CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_COOKIE}) {
       curl_share_setopt(share_.get(), CURLSHOPT_SHARE, data);
     }
-    if (!options.caCertificateFile.empty()) caBundle_ = trustedCertificates(options);
+    if (!options.caCertificateFile.empty() || !options.systemCertificates.empty()) {
+      caBundle_ = trustedCertificates(options);
+    }
   }
 
   ~CurlHttpClient() override {
@@ -414,13 +416,14 @@ class CurlHttpClient final : public HttpClient {
   // The system's certificate authorities and the extra one, as one bundle: curl takes a
   // single bundle, and the extra authority must not replace the system's.
   static std::string trustedCertificates(const HttpClientOptions& options) {
-    std::string systemBundle = options.systemCertificates;
-    if (systemBundle.empty()) {
+    std::string system = options.systemCertificates;
+    if (system.empty()) {
       const char* builtIn = curl_version_info(CURLVERSION_NOW)->cainfo;
-      systemBundle = builtIn != nullptr ? builtIn : "";
+      system = builtIn != nullptr ? builtIn : "";
     }
-    const std::string bundle = systemBundle.empty() ? std::string() : readWholeFile(systemBundle);
-    return bundle + "\n" + readWholeFile(options.caCertificateFile);
+    const std::string extra = options.caCertificateFile;
+    return (system.empty() ? "" : readWholeFile(system)) + "\n" +
+           (extra.empty() ? "" : readWholeFile(extra));
   }
 
   using Transfers = std::map<TransferId, std::unique_ptr<CurlTransfer>>;

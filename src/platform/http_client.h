@@ -63,8 +63,9 @@ struct HttpClientOptions {
   std::uint64_t dripBytes = 1024;
   long maxRedirects = 20;
   long maxConnections = 1;
-  std::string caCertificateFile{};  // trusted besides the system store when not empty
-  // The system's certificate authorities; empty for the bundle libcurl was built with.
+  std::string caCertificateFile{};  // trusted besides the system's authorities when not empty
+  // The PEM file of the system's certificate authorities; empty for the one libcurl was
+  // built with.
   std::string systemCertificates{};
 };
 

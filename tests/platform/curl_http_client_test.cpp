@@ -6,6 +6,7 @@
 #include "platform/http_client.h"
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
+#include "support/tls_server.h"
 
 namespace tarnwick {
 namespace {
@@ -164,6 +165,27 @@ TEST_F(CurlHttpClientTest, ACancelledTransferIsNeverReported) {
   client->cancel(id);
   EXPECT_TRUE(client->pump(500ms).empty());
   EXPECT_EQ(fetch(*client, server_.url("/hop0")).body, "end of chain");
+}
+
+// An extra certificate authority is trusted beside the system's, not instead of them.
+TEST(CurlHttpsTest, AnExtraAuthorityJoinsTheSystemOnes) {
+  testing::TempDir dir;
+  std::ofstream(dir.path() / "page") << "secret page";
+  const testing::TlsServer a(dir.path(), 'a'), b(dir.path(), 'b');
+  const struct {
+    std::string extra;
+    Status::Kind fromA, fromB;
+  } cases[] = {
+      {testing::TlsServer::authority('b'), Status::Kind::Ok, Status::Kind::Ok},
+      {"", Status::Kind::Ok, Status::Kind::Network},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.extra);
+    auto client = makeCurlHttpClient(
+        {.caCertificateFile = c.extra, .systemCertificates = testing::TlsServer::authority('a')});
+    EXPECT_EQ(fetch(*client, a.url("/page")).result.kind(), c.fromA);
+    EXPECT_EQ(fetch(*client, b.url("/page")).result.kind(), c.fromB);
+  }
 }
 
 // A body nobody wants is read and dropped when little of it is left, so the next request

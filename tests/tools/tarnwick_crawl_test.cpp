@@ -1,6 +1,6 @@
 // The built tarnwick-crawl, run as a child process in a temporary folder against a site
-// served on 127.0.0.1 by the loopback server, and over https by openssl's own server with a
-// certificate authority made here.
+// served on 127.0.0.1 by the loopback server, and over https by openssl's own server with
+// the kept test certificates.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,6 +15,7 @@
 
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
+#include "support/tls_server.h"
 #include "tools/crawl_command_line.h"
 
 extern char** environ;
@@ -50,35 +51,14 @@ int exitStatusOf(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// openssl's test server for the files of this folder, on a port it prints; its process and
-// the port.
-std::pair<pid_t, std::string> startHttpsServer() {
-  EXPECT_EQ(std::system("exec >log.txt 2>&1; printf 'subjectAltName=IP:127.0.0.1' >san &&"
-                        " openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=ca -keyout ca.key"
-                        " -out ca.pem && openssl req -newkey rsa:2048 -nodes -subj /CN=site"
-                        " -keyout site.key -out site.csr && openssl x509 -req -in site.csr"
-                        " -CA ca.pem -CAkey ca.key -CAcreateserial -extfile san -out site.pem"),
-            0)
-      << testing::contentOf("log.txt");
-  const pid_t server =
-      spawn("exec openssl s_server -WWW -accept 127.0.0.1:0 -cert site.pem -key site.key >port");
-  for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(10ms)) {
-    const std::string said = testing::contentOf("port");
-    const auto at = said.find("ACCEPT 127.0.0.1:");
-    if (at != std::string::npos)
-      return {server, said.substr(at + 17, said.find('\n', at) - at - 17)};
-  }
-  return {server, ""};
-}
-
 TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
   testing::TempDir dir;
   testing::ScopedCurrentDirectory inDir(dir.path());
   std::ofstream("index.html") << R"(<img src="a.gif"><img src="/b.gif">)";
   std::ofstream("a.gif") << "aaa";
   std::ofstream("b.gif") << "bb";
-  const auto [httpsServer, httpsPort] = startHttpsServer();
-  const std::string secure = "https://127.0.0.1:" + httpsPort + "/";
+  const testing::TlsServer httpsServer(dir.path(), 'a');
+  const std::string secure = httpsServer.url("/");
   testing::LoopbackHttpServer server;
   server.serveFiles(
       {{"/index.html", R"(<img src="a.gif"><img src="b.gif"><img src="no.gif">)"},
@@ -131,7 +111,7 @@ TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
       {{site + "drip.html"}, {SIGINT, SIGINT}, 130, listed(site, {"a.gif"}), "drip.gif: transfer aborted\n"},
       {{site + "drip.html"}, {SIGTERM}, 143, listed(site, {"a.gif"}), "drip.gif: transfer aborted\n"},
       {{site + "drip.html"}, {}, 141, "", "", R"(mkfifo out && { true <out & } && exec "$@" >out 2>err.txt)"},
-      {{"--https", "--ca-certificate", "ca.pem", secure + "index.html"}, {}, 0, listed(secure, {"a.gif", "b.gif"}), "2 files saved"},
+      {{"--https", "--ca-certificate", testing::TlsServer::authority('a'), secure + "index.html"}, {}, 0, listed(secure, {"a.gif", "b.gif"}), "2 files saved"},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -161,8 +141,6 @@ TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
   }
   EXPECT_FALSE(requested("/after.gif"));  // every signal ended the crawl
   EXPECT_FALSE(requested("/refused.html"));
-  kill(httpsServer, SIGTERM);
-  waitpid(httpsServer, nullptr, 0);
 }
 
 }  // namespace
