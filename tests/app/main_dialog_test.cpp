@@ -207,9 +207,9 @@ TEST_F(MainDialogTest, RunPressCrawlsUntilStoppedOrEnded) {
   server_.serveFiles({{"/index.html", R"(<img src="a.png"><img src="big.png"><img src="c.png">)"},
                       {"/a.png", image_},
                       {"/c.png", image_}});
-  // Arrives 8 KiB at a time over a second and a half.
+  // Arrives 8 KiB at a time over half a second.
   server_.setResponse("/big.png", {.body = std::string(96 << 10, 'v'),
-                                   .dripInterval = std::chrono::milliseconds(125),
+                                   .dripInterval = std::chrono::milliseconds(40),
                                    .dripBytes = 8 << 10});
   for (const int presses : {1, 2, 0}) {  // 0: Escape ends the program
     SCOPED_TRACE(presses);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -143,6 +144,10 @@ void LoopbackHttpServer::acceptLoop() {
   while (waitReady(listenSocket_, POLLIN, wakeEvent_, -1)) {
     const int client = accept4(listenSocket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (client < 0) continue;
+    // A head and a body sent apart on a kept connection would wait out the client's delayed
+    // acknowledgement.
+    const int noDelay = 1;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     connections_.remove_if([](Connection& connection) {
       const bool finished = connection.finished;
       if (finished) connection.thread.join();
