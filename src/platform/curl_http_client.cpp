@@ -220,10 +220,20 @@ class CurlTransfer {
     if (draining()) {
       return now < drainDeadline_ ? Status::ok() : Status::network("the rest took too long");
     }
-    if (!held_ && drip_.starved(now)) {
-      return Status::network("the server sent too little for too long");
+    if (held_ || !requestSent()) {
+      drip_.restart();  // waiting for the receiver, or for a connection, is not the server's
+      return Status::ok();
     }
+    if (drip_.starved(now)) return Status::network("the server sent too little for too long");
     return Status::ok();
+  }
+
+  // A transfer waits for a connection while the client runs more than it has; the connect
+  // timeout covers the connection itself.
+  bool requestSent() const {
+    curl_off_t sentAfter = 0;
+    curl_easy_getinfo(easy(), CURLINFO_PRETRANSFER_TIME_T, &sentAfter);
+    return sentAfter > 0;
   }
 
   // Whether a callback asked for the owner since the last look: its receiver held bytes
