@@ -13,6 +13,8 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -23,6 +25,7 @@
 #include "engine/crawl_session.h"
 #include "platform/http_client.h"
 #include "platform/message_box.h"
+#include "platform/process_exit.h"
 #include "tools/crawl_command_line.h"
 #include "tools/crawl_progress.h"
 
@@ -98,19 +101,33 @@ int terminalColumns() {
   return 80;
 }
 
-// Clears the live status line before a warning, so the warning stands on its own line.
-class LiveLineMessageBox final : public MessageBox {
+// The fatal end of a crawl, carried out by the main thread: the worker leaves the warning and
+// the exit status here and waits for the end, so that everything the crawl reported before
+// it is told first. Used by both threads.
+class FatalEnd final : public MessageBox, public ProcessExit {
  public:
-  LiveLineMessageBox(std::unique_ptr<MessageBox> console, bool liveLine)
-      : console_(std::move(console)), liveLine_(liveLine) {}
   void showWarning(const ByteString& text) override {
-    if (liveLine_) writeAll(STDERR_FILENO, kClearLine);
-    console_->showWarning(text);
+    std::lock_guard lock(mutex_);
+    warning_ = text;
+  }
+  [[noreturn]] void exitProcess(int status) override {
+    status_.store(status, std::memory_order_release);
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  }
+  // The status the worker asked to end with, once it has.
+  std::optional<int> requested() const {
+    const int status = status_.load(std::memory_order_acquire);
+    return status < 0 ? std::nullopt : std::optional(status);
+  }
+  ByteString warning() const {
+    std::lock_guard lock(mutex_);
+    return warning_;
   }
 
  private:
-  std::unique_ptr<MessageBox> console_;
-  const bool liveLine_;
+  mutable std::mutex mutex_;
+  ByteString warning_;
+  std::atomic<int> status_{-1};
 };
 
 // One crawl from its start to its summary, with a live status line when standard error is
@@ -119,8 +136,7 @@ class CrawlRun {
  public:
   CrawlRun(CrawlJob job, const HttpClientOptions& httpOptions)
       : liveLine_(isatty(STDERR_FILENO) == 1),
-        messageBox_(makeConsoleMessageBox(), liveLine_),
-        components_(makeLinuxCrawlComponents(messageBox_, httpOptions)),
+        components_(makeLinuxCrawlComponents(fatalEnd_, httpOptions, &fatalEnd_)),
         session_(std::move(job), *components_) {}
 
   // Returns the exit status.
@@ -128,8 +144,10 @@ class CrawlRun {
     installSignalHandlers();
     const auto started = std::chrono::steady_clock::now();
     session_.start();
-    while (session_.drain([this](const UiMessage& message) { show(message); })) {
+    const auto showEach = [this](const UiMessage& message) { show(message); };
+    while (session_.drain(showEach)) {
       std::this_thread::sleep_for(kPollInterval);
+      if (const auto status = fatalEnd_.requested()) endFatally(*status, showEach);
       passOnRequests();
       if (liveLine_) showStatusLine();
     }
@@ -153,6 +171,15 @@ class CrawlRun {
     if (outputError_ != EPIPE && !abortSignalled())
       writeError(std::string("tarnwick-crawl: standard output: ") + std::strerror(outputError_) +
                  "\n");
+  }
+
+  // What the crawl reported before its fatal end is told, then the warning; the process ends.
+  [[noreturn]] void endFatally(int status, const CrawlSession::StatusHandler& showEach) {
+    session_.drain(showEach);
+    if (liveLine_) writeAll(STDERR_FILENO, kClearLine);
+    makeConsoleMessageBox()->showWarning(fatalEnd_.warning());
+    std::fflush(nullptr);
+    _exit(status);
   }
 
   void writeError(const std::string& lines) {
@@ -189,7 +216,7 @@ class CrawlRun {
   }
 
   const bool liveLine_;
-  LiveLineMessageBox messageBox_;
+  FatalEnd fatalEnd_;
   const std::unique_ptr<CrawlComponentFactory> components_;
   CrawlSession session_;
   CrawlProgress progress_;

@@ -32,12 +32,13 @@ class PlatformCrawlComponents : public CrawlComponentFactory {
 // own, so that it looks for leftovers of killed runs in each folder it saves into once.
 class LinuxCrawlComponents final : public PlatformCrawlComponents {
  public:
-  LinuxCrawlComponents(MessageBox& messages, const HttpClientOptions& options)
+  LinuxCrawlComponents(MessageBox& messages, const HttpClientOptions& options, ProcessExit* exit)
       : PlatformCrawlComponents({}),
         http_(makeCurlHttpClient(options)),
         clock_(makeSystemClock()),
-        exit_(makeProcessExit()) {
-    services_ = {http_.get(), nullptr, clock_.get(), &messages, exit_.get()};
+        exit_(exit == nullptr ? makeProcessExit() : nullptr) {
+    services_ = {http_.get(), nullptr, clock_.get(), &messages,
+                 exit == nullptr ? exit_.get() : exit};
   }
 
   std::unique_ptr<Fetcher> makeFetcher(WorkQueue& workQueue, UiMessageQueue& statusQueue,
@@ -61,8 +62,9 @@ std::unique_ptr<CrawlComponentFactory> makeCrawlComponentFactory(const PlatformS
 }
 
 std::unique_ptr<CrawlComponentFactory> makeLinuxCrawlComponents(MessageBox& messages,
-                                                                const HttpClientOptions& options) {
-  return std::make_unique<LinuxCrawlComponents>(messages, options);
+                                                                const HttpClientOptions& options,
+                                                                ProcessExit* exit) {
+  return std::make_unique<LinuxCrawlComponents>(messages, options, exit);
 }
 
 }  // namespace tarnwick

@@ -13,6 +13,7 @@ class WorkQueue;
 class UiMessageQueue;
 class UrlTable;
 class MessageBox;
+class ProcessExit;
 struct PlatformServices;
 
 // What the crawl loop needs of the fetcher: the fetch of the table's current entry, which
@@ -55,9 +56,11 @@ class CrawlComponentFactory {
 std::unique_ptr<CrawlComponentFactory> makeCrawlComponentFactory(const PlatformServices& services);
 
 // The same over the Linux services, which the factory owns: the curl client with `options`,
-// the POSIX file system, the system clock and the process exit; `messages` shows the fatal
-// message and must outlive the factory. One run at a time may use it.
+// the POSIX file system, the system clock and the process exit (unless `exit` ends the
+// process instead); `messages` shows the fatal message. Both must outlive the factory. One
+// run at a time may use it.
 std::unique_ptr<CrawlComponentFactory> makeLinuxCrawlComponents(MessageBox& messages,
-                                                                const HttpClientOptions& options);
+                                                                const HttpClientOptions& options,
+                                                                ProcessExit* exit = nullptr);
 
 }  // namespace tarnwick

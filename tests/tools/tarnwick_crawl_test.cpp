@@ -66,6 +66,7 @@ TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
        {"/b.gif", "bb"},
        {"/drip.html", R"(<img src="a.gif"><img src="drip.gif"><img src="after.gif">)"},
        {"/blocked.html", R"(<img src="blocked/x.gif"><img src="a.gif">)"},
+       {"/fatal.html", R"(<img src="no.gif"><img src="a.gif">)"},
        {"/blocked/x.gif", "x"}});
   // Arrives 8 KiB at a time over two seconds: in flight when the signals come.
   server.setResponse("/drip.gif", {.body = std::string(64 << 10, 'd'),
@@ -94,8 +95,8 @@ TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
   const std::string site = server.url("/"), index = site + "index.html";
   const std::string usageHint = "\nTry 'tarnwick-crawl --help' for more information.\n";
   // clang-format off
-  // 3: a file could not be saved; 130, 143: signals during a transfer; 141: the reader of
-  // standard output has gone.
+  // 3: a file could not be saved; 1: a plain file named download; 130, 143: signals during a
+  // transfer; 141: the reader of standard output has gone.
   const struct {
     std::vector<std::string> args;
     std::vector<int> signals;  // sent 200 ms apart once drip.gif is arriving
@@ -108,6 +109,7 @@ TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
       {{"--ca-certificate", "index.html", site + "refused.html"}, {}, 2, "", "tarnwick-crawl: --ca-certificate 'index.html': holds no PEM certificate\n"},
       {{"-h"}, {}, 0, cli::crawlUsage(), ""},
       {{site + "blocked.html"}, {}, 3, listed(site, {"a.gif"}), "blocked/x.gif: cannot open the folder 'blocked': Not a directory\n"},
+      {{site + "fatal.html"}, {}, 1, "", "no.gif: HTTP status 404\ndownloadファイルが存在しています。\n"},
       {{site + "drip.html"}, {SIGINT, SIGINT}, 130, listed(site, {"a.gif"}), "drip.gif: transfer aborted\n"},
       {{site + "drip.html"}, {SIGTERM}, 143, listed(site, {"a.gif"}), "drip.gif: transfer aborted\n"},
       {{site + "drip.html"}, {}, 141, "", "", R"(mkfifo out && { true <out & } && exec "$@" >out 2>err.txt)"},
@@ -122,6 +124,7 @@ TEST(TarnwickCrawlTest, ExitStatusAndOutput) {
       std::filesystem::create_directories("download/" + site.substr(7));
       std::ofstream("download/" + site.substr(7) + "blocked") << "in the way";
     }
+    if (c.status == 1) std::ofstream("download") << "in the way";
     std::vector<std::string> args = c.args;
     args.insert(args.begin(), {TARNWICK_CRAWL_BINARY, "--img"});
     const pid_t crawl = spawn(c.command, args);
