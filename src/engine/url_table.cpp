@@ -25,10 +25,11 @@ UrlTable::UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint3
       statusQueue_(statusQueue),
       lookahead_(lookahead),
       capacity_(capacity),
-      positions_(capacity + std::max(capacity / 2, 1U)),
+      positions_(capacity + capacity / 4),
       urlBytesBudget_(urlBytesBudget),
-      // At most half full with removed entries, so a probe for a missing URL stays short.
-      index_(std::bit_ceil(2 * static_cast<std::size_t>(positions_)), kNoPosition) {
+      // At most half full of entries held (five eighths with the removed ones not yet packed
+      // away), so a probe for a missing URL stays short.
+      index_(std::bit_ceil(2 * static_cast<std::size_t>(capacity)), kNoPosition) {
   // Room for every entry at once, filled as entries come: memory that is never touched
   // costs nothing, and a crawl starts at once.
   std::apply([&](auto&... column) { (column.reserve(positions_), ...); }, columns());
