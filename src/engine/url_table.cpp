@@ -190,6 +190,7 @@ void UrlTable::compact() {
   for (auto entry = waiting_.begin(); entry != waiting_.end() && *entry < newerHalfStart;
        entry = waiting_.erase(entry)) {
     const std::uint32_t position = positionOfId(*entry);
+    state_[position] &= ~kWaiting;
     if ((flags_[position] & CrawlFlags::FollowLinks) != 0 && refCount_[position] == 1 &&
         isDone(position)) {
       parents.push_back(position);
@@ -207,23 +208,29 @@ void UrlTable::noteFinished(std::uint32_t position) {
     failed_.push_back(id_[position]);
     return;
   }
-  if (linkToParent(position)) {
-    waiting_.insert(parent_[position]);
-  }
+  waitForCompaction(linkToParent(position));
   if (firstDoneChild_[position] != kNoPosition) {
-    waiting_.insert(id_[position]);  // its children finished first
+    waitForCompaction(position);  // its children finished first
   }
 }
 
-// A page stands before the links found on it; the start URL is its own parent and has none.
-bool UrlTable::linkToParent(std::uint32_t position) {
+void UrlTable::waitForCompaction(std::uint32_t position) {
+  if (position != kNoPosition && (state_[position] & kWaiting) == 0) {
+    state_[position] |= kWaiting;
+    waiting_.insert(id_[position]);
+  }
+}
+
+// Returns the parent's position, or kNoPosition when it has none held before the entry: a
+// page stands before the links found on it, and the start URL is its own parent.
+std::uint32_t UrlTable::linkToParent(std::uint32_t position) {
   const std::uint32_t parent = positionOfId(parent_[position]);
   if (parent >= position) {
-    return false;
+    return kNoPosition;
   }
   nextDoneSibling_[position] = firstDoneChild_[parent];
   firstDoneChild_[parent] = position;
-  return true;
+  return parent;
 }
 
 void UrlTable::removeFinishedDescendants(std::vector<std::uint32_t>& parents) {
@@ -246,7 +253,9 @@ void UrlTable::remove(std::uint32_t position) {
   const ByteString released = std::move(url_[position]);  // its text is freed now
   referrer_[position].reset();
   state_[position] |= kDone | kRemoved;
-  waiting_.erase(id_[position]);
+  if ((state_[position] & kWaiting) != 0) {
+    waiting_.erase(id_[position]);
+  }
   live_.remove(position);
   --held_;
 }

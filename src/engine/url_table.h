@@ -59,6 +59,7 @@ class UrlTable {
   // Bits of an entry's state byte.
   static constexpr std::uint8_t kDone = 1;
   static constexpr std::uint8_t kRemoved = 2;  // its place is free at the next packing
+  static constexpr std::uint8_t kWaiting = 4;  // its id is in waiting_
 
   void dispatch();
   void offerAhead();
@@ -75,7 +76,8 @@ class UrlTable {
 
   void compact();
   void noteFinished(std::uint32_t position);
-  bool linkToParent(std::uint32_t position);
+  std::uint32_t linkToParent(std::uint32_t position);
+  void waitForCompaction(std::uint32_t position);
   void removeFinishedDescendants(std::vector<std::uint32_t>& parents);
   void remove(std::uint32_t position);
   void copyDownKeptEntries();
