@@ -159,7 +159,7 @@ void BM_UrlTableCompaction(benchmark::State& state) {
 // The table's share of crawling bench/tree-crawl's endless tree to depth N: page pX links
 // pages pX0..pX9 one level down and embeds images iX0..iX9 at its own level, each fetched
 // in order of discovery and finished before the page's links come in, as the worker does.
-// Depth 4 (122,221 URLs) fits the table; depth 5 (1,222,221) fills it at about 52,000
+// Depth 4 (122,221 URLs) fits the table; depth 5 (1,222,221) fills it at about 82,600
 // fetches, and from then on every fetch of a page adds into a full table.
 void BM_UrlTableTreeCrawl(benchmark::State& state) {
   const auto depth = static_cast<std::uint8_t>(state.range(0));
