@@ -35,7 +35,7 @@ UrlTable::UrlTable(WorkQueue& workQueue, UiMessageQueue& statusQueue, std::uint3
   std::apply([&](auto&... column) { (column.reserve(positions_), ...); }, columns());
   firstDoneChild_.reserve(positions_);
   nextDoneSibling_.reserve(positions_);
-  live_.reserve(positions_);
+  heldCount_.reserve(positions_);
 }
 
 std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int32_t parent,
@@ -71,7 +71,7 @@ std::uint32_t UrlTable::add(std::uint8_t depth, const ByteString& url, std::int3
   id_.push_back(nextId_++);
   firstDoneChild_.push_back(kNoPosition);
   nextDoneSibling_.push_back(kNoPosition);
-  live_.append();
+  heldCount_.append();
   indexPosition(n);
   if (done != 0 || flags == 0) {
     noteFinished(n);
@@ -177,7 +177,7 @@ void UrlTable::compact() {
   if (failed_.empty() && waiting_.empty()) {
     return;
   }
-  const std::int32_t newerHalfStart = id_[live_.positionOfRank(held_ / 2)];
+  const std::int32_t newerHalfStart = id_[heldCount_.positionOfRank(held_ / 2)];
   std::vector<std::uint32_t> parents;
   for (const std::int32_t id : failed_) {
     const std::uint32_t position = positionOfId(id);
@@ -256,7 +256,7 @@ void UrlTable::remove(std::uint32_t position) {
   if ((state_[position] & kWaiting) != 0) {
     waiting_.erase(id_[position]);
   }
-  live_.remove(position);
+  heldCount_.remove(position);
   --held_;
 }
 
@@ -280,7 +280,7 @@ void UrlTable::copyDownKeptEntries() {
   std::apply([&](auto&... column) { (column.resize(write), ...); }, columns());
   cursor_ = newCursor;
   count_ = write;
-  live_.setAllLive(write);
+  heldCount_.setAllHeld(write);
   firstDoneChild_.assign(write, kNoPosition);
   nextDoneSibling_.assign(write, kNoPosition);
   for (std::uint32_t position = 0; position < count_; ++position) {
@@ -291,31 +291,31 @@ void UrlTable::copyDownKeptEntries() {
   rebuildIndex();
 }
 
-void UrlTable::LiveCount::append() {
-  // The new node covers the entries from i - lowbit(i) + 1 to i (1-based), itself included.
+void UrlTable::HeldCount::append() {
+  // The new node covers positions i - lowestBit(i) + 1 to i (from 1), the new one included.
   const std::size_t i = tree_.size() + 1;
-  std::uint32_t live = 1;
+  std::uint32_t held = 1;
   for (std::size_t j = i - 1; j > i - lowestBit(i); j -= lowestBit(j)) {
-    live += tree_[j - 1];
+    held += tree_[j - 1];
   }
-  tree_.push_back(live);
+  tree_.push_back(held);
 }
 
-void UrlTable::LiveCount::remove(std::uint32_t position) {
+void UrlTable::HeldCount::remove(std::uint32_t position) {
   for (std::size_t i = position + std::size_t{1}; i <= tree_.size(); i += lowestBit(i)) {
     --tree_[i - 1];
   }
 }
 
-void UrlTable::LiveCount::setAllLive(std::uint32_t positions) {
+void UrlTable::HeldCount::setAllHeld(std::uint32_t positions) {
   tree_.clear();
   for (std::size_t i = 1; i <= positions; ++i) {
     tree_.push_back(static_cast<std::uint32_t>(lowestBit(i)));
   }
 }
 
-std::uint32_t UrlTable::LiveCount::positionOfRank(std::uint32_t rank) const {
-  std::size_t position = 0;  // the entries before it hold no more than `rank` live ones
+std::uint32_t UrlTable::HeldCount::positionOfRank(std::uint32_t rank) const {
+  std::size_t position = 0;  // the positions before it hold no more than `rank` entries
   for (std::size_t step = std::bit_floor(tree_.size()); step != 0; step /= 2) {
     if (position + step <= tree_.size() && tree_[position + step - 1] <= rank) {
       position += step;

@@ -82,13 +82,14 @@ class UrlTable {
   void remove(std::uint32_t position);
   void copyDownKeptEntries();
 
-  // Live entries counted over positions (a Fenwick tree), for the position of the k-th.
-  class LiveCount {
+  // Entries held, counted over positions in a Fenwick tree: the position of the k-th is
+  // found without counting them all.
+  class HeldCount {
    public:
     void reserve(std::uint32_t positions) { tree_.reserve(positions); }
     void append();
     void remove(std::uint32_t position);
-    void setAllLive(std::uint32_t positions);
+    void setAllHeld(std::uint32_t positions);
     std::uint32_t positionOfRank(std::uint32_t rank) const;
 
    private:
@@ -120,7 +121,7 @@ class UrlTable {
   // Each entry's finished children, as a list through the children's positions.
   std::vector<std::uint32_t> firstDoneChild_;
   std::vector<std::uint32_t> nextDoneSibling_;
-  LiveCount live_;
+  HeldCount heldCount_;
 
   std::uint32_t cursor_ = 0;
   std::uint32_t count_ = 0;  // positions in use, removed entries included
