@@ -27,7 +27,7 @@ PACKAGE_CHECK_PACKAGES := lintian desktop-file-utils appstream
 THREADED_TESTS := UiMessageQueue|WorkQueue|CrawlWorker|CrawlSession|MainDialogTest\.RunPress
 
 .PHONY: deps configure build run test test-sanitizers screenshots check-window release package \
-        check-package bench fuzz clean
+        check-package bench-configure bench bench-tree fuzz clean
 
 deps:
 	@bash tools/install-deps.sh $(PACKAGES)
@@ -76,16 +76,24 @@ check-package: package screenshots
 	@bash tools/install-deps.sh $(PACKAGE_CHECK_PACKAGES)
 	bash tools/check-package.sh $(PACKAGE_DIR)/tarnwick_*.deb $(BUILD_DIR)/screenshots
 
-# Release build of the benchmarks only; runs every micro-benchmark program, then the
-# side-by-side crawls against wget, wget2 and curl, over loopback and through a proxy that
-# adds network latency (bench/README.md).
-bench:
+# Release build of the benchmarks only.
+bench-configure:
 	@bash tools/install-deps.sh $(PACKAGES) $(BENCH_PACKAGES)
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BUILD_BENCH=ON \
 	      -DTARNWICK_BUILD_APP=OFF -DTARNWICK_BUILD_TESTS=OFF
+
+# Runs every micro-benchmark program, then the side-by-side crawls against wget, wget2 and
+# curl, over loopback and through a proxy that adds network latency (bench/README.md).
+bench: bench-configure
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for program in $(BENCH_DIR)/bench/tarnwick_*_bench; do echo "== $$program"; $$program || exit 1; done
 	python3 bench/crawl-vs-wget --crawler $(BENCH_DIR)/tools/tarnwick-crawl
+
+# tarnwick-crawl and wget over an endless tree that nginx generates, from 12,221 URLs to
+# more than a million (bench/tree-crawl; about ten minutes, bench/README.md).
+bench-tree: bench-configure
+	cmake --build $(BENCH_DIR) --target tarnwick-crawl -j $(JOBS)
+	python3 bench/tree-crawl --crawler $(BENCH_DIR)/tools/tarnwick-crawl
 
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded
 # tests under ThreadSanitizer; each in its own build folder.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -80,14 +81,15 @@ TEST(UrlTableTest, DuplicatesOrderOneFetchAtATimeAndAFullTable) {
       {16, "S +a +b Fa", "0:a<a 1:b<a +2"},
       {16, "+a +b S", "0:a<a +2"},
       {16, "+a S Fa +a +b", "0:a<a 1:b<a +2"},
-      {4, "+a +b +c +d +e +a S Da", "0:a<a 1:b<a +4"},  // nothing removable: e dropped
-      {16, "+aaaa +bbbb +cccc +dddd", "+3", 3 * (4 + kUrlOverheadBytes)},
-      // Compaction keeps a finished page's finished links only when the page was linked
-      // twice, or stands in the newer half.
-      {4, "*p0 *i1 +i2 +i3 +i4 +i1", "+5"},
-      {4, "*p0 +p0 *i1 +i2 +i3 +i4", "+4"},
-      {4, "+a *p1 *i2@1 +b +i4", "+5"},
-      {4, "+a +b *p2 *i3@2 +i4", "+4"},
+      // Room for three URLs' bytes: compaction gives back ib's to pd, pe finds none.
+      {16, "*pa *ib +pc +pd +pe", "+4", 3 * (2 + kUrlOverheadBytes)},
+      {4, "*a *@0 *ic +d +e +", "+6"},  // the empty URL, once removed, is entered again
+      // Removed entries make room at once; the fetch order and the fetch that is out
+      // survive moving the entries kept together.
+      {4, "*p0 *i1 *i2 +i3 S +i4 +i5 +i6 Di3 +i7 Di4", "3:i3<p0 4:i4<p0 5:i5<p0 +7"},
+      // Keeps p0, i3 and p7 (outstanding i3 too), and the referrer of p7, whose page went.
+      {8, "*p0 *i1 *p2 +i3 *p4 +p4 *i5@2 !i6@4 +p7@2 S +i8@2 +i9 Di3 Dp7 +p0 +i1",
+       "3:i3<p0 7:p7<p2 8:i8<p2 +11"},
       // The entries after one are read for fetching ahead, finished ones passed over.
       {16, "+a *b +c S ?a ?c Da ?a", "2~c none 2~c 0:a<a 2:c<a +3"},
   };
@@ -98,16 +100,87 @@ TEST(UrlTableTest, DuplicatesOrderOneFetchAtATimeAndAFullTable) {
   }
 }
 
-TEST(UrlTableTest, CompactionKeepsTheOutstandingFetchAndReferrersOfRemovedPages) {
-  Probe probe(8);
-  probe.run("*p0 *i1 *p2 +i3 *p4 +p4 *i5@2 !i6@4 +p7@2 S");
-  EXPECT_EQ(probe.posted(), "3:i3<p0 +8");
-  probe.run("+i8@2");  // full: keeps p0, i3 and p7, then enters i8
-  EXPECT_EQ(probe.table.size(), 4u);
-  probe.run("+i9 Di3 Dp7");
-  EXPECT_EQ(probe.posted(), "7:p7<p2 8:i8<p2 +2");
-  probe.run("+p0 +i1");  // p0 was kept, so it is a duplicate; i1 was removed
-  EXPECT_EQ(probe.posted(), "+1");
+// The table done plainly: a linear search for duplicates, and a marking pass over every
+// entry on each add into a full table.
+struct PlainTable {
+  struct Entry {
+    std::int32_t id, parent, flags, done, refCount, mark;
+    std::string url;
+  };
+  auto find(std::int32_t id) { return std::ranges::find(entries, id, &Entry::id); }
+  auto firstUnfinished() { return std::ranges::find(entries, 0, &Entry::done); }
+  void compact() {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      Entry& e = entries[i];
+      const auto parent = static_cast<std::size_t>(find(e.parent) - entries.begin());
+      const bool pageLinkedOnce = (e.flags & CrawlFlags::FollowLinks) != 0 && e.refCount == 1;
+      e.mark = (parent < i && entries[parent].mark != 0 && e.done) || e.flags == 0 ? 2
+               : pageLinkedOnce && e.done && i < entries.size() / 2                ? 1
+                                                                                   : 0;
+    }
+    std::erase_if(entries, [](const Entry& e) { return e.mark == 2; });
+  }
+  void add(const std::string& url, std::int32_t parent, std::int32_t flags) {
+    if (entries.size() >= capacity) compact();
+    const auto same = std::ranges::find(entries, url, &Entry::url);
+    if (same != entries.end()) {
+      ++same->refCount;
+    } else if (entries.size() < capacity) {
+      entries.push_back({nextId++, parent, flags, 0, 1, 0, url});
+      ++added;
+    }
+  }
+
+  std::uint32_t capacity;
+  std::vector<Entry> entries;
+  std::int32_t nextId = 0;
+  int added = 0;
+};
+
+// Random tables of pages, images and failures, linked once or more, finished mostly in order;
+// now and then an entry reports another's URL as its own.
+TEST(UrlTableTest, CompactionRemovesWhatAMarkingPassOverEveryEntryRemoves) {
+  const struct {
+    std::uint32_t capacity;
+    unsigned pages, failed, finishes;  // percent of new URLs, of steps
+  } cases[] = {{8, 50, 5, 40}, {33, 70, 2, 50}, {64, 30, 0, 60}, {100, 50, 10, 45}};
+  for (unsigned table = 0; table < 40; ++table)
+    for (const auto& c : cases) {
+      std::mt19937 random(table);
+      const auto percent = [&](unsigned share) { return random() % 100 < share; };
+      Probe probe(c.capacity);
+      PlainTable plain{c.capacity, {}, 0, 0};
+      std::int32_t page = 0;  // the last page finished, where new links are found
+      for (int step = 0; step < 500; ++step) {
+        const std::int32_t id = random() % (plain.nextId + 1);  // of an entry or none yet
+        // A new URL, or one that may have been seen before.
+        const std::string url =
+            !plain.entries.empty() && percent(20)
+                ? plain.entries[random() % plain.entries.size()].url
+                : "u" + std::to_string(percent(70) ? step : random() % (step + 1));
+        if (!percent(c.finishes)) {
+          const std::int32_t flags = percent(c.failed)  ? 0
+                                     : percent(c.pages) ? CrawlFlags::FollowLinks
+                                                        : CrawlFlags::SaveIfAtLeast;
+          const std::int32_t parent = percent(80) ? page : id;
+          probe.table.add(1, ByteString(url), parent, nullptr, flags, 0, 0);
+          plain.add(url, parent, flags);
+        } else if (const auto entry = percent(20) ? plain.find(id) : plain.firstUnfinished();
+                   entry != plain.entries.end()) {
+          const bool failed = percent(5);
+          page = (entry->flags & CrawlFlags::FollowLinks) != 0 ? entry->id : page;
+          entry->done = 1;
+          entry->flags = failed ? 0 : entry->flags;
+          entry->url = !failed && percent(10) ? url : entry->url;
+          if (failed) probe.table.markFailed(entry->id);
+          if (!failed) probe.table.markDone(entry->id, ByteString(entry->url));
+        }
+        ASSERT_EQ(probe.posted() + " " + std::to_string(probe.table.size()),
+                  "+" + std::to_string(std::exchange(plain.added, 0)) + " " +
+                      std::to_string(plain.entries.size()))
+            << "table " << table << ", capacity " << c.capacity << ", step " << step;
+      }
+    }
 }
 
 }  // namespace
