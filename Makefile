@@ -78,7 +78,8 @@ check-package: package screenshots
 
 # Release build of the benchmarks only; runs every micro-benchmark program, then the
 # side-by-side crawls against wget, wget2 and curl, over loopback and through a proxy that
-# adds network latency (bench/README.md).
+# adds network latency (http and https), then the memory bound on huge pages and the time
+# lost on unreachable hosts (bench/README.md).
 bench:
 	@bash tools/install-deps.sh $(PACKAGES) $(BENCH_PACKAGES)
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BUILD_BENCH=ON \
@@ -86,6 +87,7 @@ bench:
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for program in $(BENCH_DIR)/bench/tarnwick_*_bench; do echo "== $$program"; $$program || exit 1; done
 	python3 bench/crawl-vs-wget --crawler $(BENCH_DIR)/tools/tarnwick-crawl
+	python3 bench/crawl-limits --crawler $(BENCH_DIR)/tools/tarnwick-crawl
 
 # The suite under AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded
 # tests under ThreadSanitizer; each in its own build folder.
