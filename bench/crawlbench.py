@@ -198,9 +198,9 @@ def verdict(ok):
     return "PASS" if ok else "MISS"
 
 
-def print_target(text, ok, value=None):
+def print_target(text, ok, value=None, form=".3f"):
     """One line of a benchmark's targets: what is aimed at, the measured figure, PASS or MISS."""
-    print(f"  {text:<66}{'' if value is None else format(value, '.2f'):>6}  {verdict(ok)}")
+    print(f"  {text:<66}{'' if value is None else format(value, form):>7}  {verdict(ok)}")
 
 
 def describe_files(files):
