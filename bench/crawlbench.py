@@ -1,6 +1,7 @@
 """What the crawl benchmarks of bench/ share: nginx as a plain child process, runs under GNU
 time in fresh empty folders, medians, and the lines that tell on what machine they ran."""
 
+import argparse
 import datetime
 import os
 import platform
@@ -11,6 +12,7 @@ import signal
 import socket
 import statistics
 import subprocess
+import sys
 import tempfile
 import time
 from dataclasses import dataclass
@@ -19,6 +21,26 @@ from pathlib import Path
 TIME = "/usr/bin/time"
 MiB = 1024 * 1024
 RUN_TIMEOUT_S = 150
+DEFAULT_CRAWLER = Path(__file__).resolve().parent.parent / "build-bench/tools/tarnwick-crawl"
+
+
+def argument_parser(doc):
+    """A script's parser, titled by its docstring's first line, with the --crawler option."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--crawler", type=Path,
+                        default=Path(os.environ.get("TARNWICK_CRAWL", DEFAULT_CRAWLER)),
+                        help="the tarnwick-crawl binary (default: build-bench/tools/tarnwick-crawl)")
+    return parser
+
+
+def exit_if_missing(script, programs, crawlers):
+    """Ends the script (status 2) when a program is not on the PATH or a crawler and GNU time
+    cannot be run."""
+    missing = sorted({name for name in programs if shutil.which(name) is None})
+    missing += [str(path) for path in [TIME, *crawlers] if not os.access(path, os.X_OK)]
+    if missing:
+        sys.exit(f"{script}: missing {', '.join(missing)} "
+                 "(`make bench` installs the packages and builds tarnwick-crawl)")
 
 
 # --------------------------------------------------------------------------- nginx
