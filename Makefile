@@ -83,11 +83,13 @@ bench-configure:
 	      -DTARNWICK_BUILD_APP=OFF -DTARNWICK_BUILD_TESTS=OFF
 
 # Runs every micro-benchmark program, then the side-by-side crawls against wget, wget2 and
-# curl, over loopback and through a proxy that adds network latency (bench/README.md).
+# curl, over loopback and through a proxy that adds network latency (http and https), then
+# the memory bound on huge pages and the time lost on unreachable hosts (bench/README.md).
 bench: bench-configure
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for program in $(BENCH_DIR)/bench/tarnwick_*_bench; do echo "== $$program"; $$program || exit 1; done
 	python3 bench/crawl-vs-wget --crawler $(BENCH_DIR)/tools/tarnwick-crawl
+	python3 bench/crawl-limits --crawler $(BENCH_DIR)/tools/tarnwick-crawl
 
 # tarnwick-crawl and wget over an endless tree that nginx generates, from 12,221 URLs to
 # more than a million (bench/tree-crawl; about ten minutes, bench/README.md).
