@@ -59,8 +59,9 @@ class InstantFetcher final : public Fetcher {
     workQueue_.post(WorkCode::EntryDone, std::move(done));
     lastDone_ = Instant::now();
   }
-  // One connection only: nothing is offered ahead.
-  void fetchAhead(const FetchRequestPayload&) override {}
+  // Every fetch ends within fetch(): nothing goes on beside the loop.
+  void advance(std::chrono::milliseconds) override {}
+  void stop() override {}
 
  private:
   WorkQueue& workQueue_;
@@ -69,8 +70,8 @@ class InstantFetcher final : public Fetcher {
 
 class InstantComponents final : public CrawlComponentFactory {
  public:
-  std::unique_ptr<Fetcher> makeFetcher(WorkQueue& workQueue, UiMessageQueue&,
-                                       const CrawlJob&) override {
+  std::unique_ptr<Fetcher> makeFetcher(WorkQueue& workQueue, UiMessageQueue&, const CrawlJob&,
+                                       const UrlTable&) override {
     return std::make_unique<InstantFetcher>(workQueue, lastDone);
   }
   std::unique_ptr<Extractor> makeExtractor(WorkQueue& workQueue, const CrawlJob&) override {
