@@ -103,6 +103,9 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
   std::uint32_t idlePasses = 0;
   std::uint32_t passesWithWork = 0;
   bool running = false;
+  // Only a fetch, started by work, makes the fetcher busy: once it is seen idle, passes
+  // without work need not ask again.
+  bool fetcherMayBeBusy = true;
   WorkMessage work;
   UiMessage control;
   for (;;) {
@@ -118,6 +121,7 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
     const bool tookWork = engine.workQueue.take(work);
     if (tookWork) {
       idlePasses = 0;
+      fetcherMayBeBusy = true;
       const Pass next = handleWork(engine, work);
       work.payload.reset();
       if (next == Pass::Leave) {
@@ -135,8 +139,9 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
     }
     if (tookWork && ++passesWithWork % kPassesBetweenAdvances == 0) {
       engine.fetcher->advance(std::chrono::milliseconds(0));
-    } else if (!tookWork && engine.fetcher->isBusy()) {
-      engine.fetcher->advance(kNetworkWait);
+    } else if (!tookWork && fetcherMayBeBusy) {
+      fetcherMayBeBusy = engine.fetcher->isBusy();
+      if (fetcherMayBeBusy) engine.fetcher->advance(kNetworkWait);
     }
   }
 }

@@ -33,14 +33,9 @@ void UiMessageQueue::pushWaiting(const UiMessage& message) {
   }
 }
 
-bool UiMessageQueue::pop(UiMessage& out) {
-  const std::uint32_t read = readIndex_.load(std::memory_order_relaxed);
-  if (read == writeIndex_.load(std::memory_order_acquire)) {
-    return false;
-  }
+void UiMessageQueue::popAt(std::uint32_t read, UiMessage& out) {
   out = slots_[read].take();
   readIndex_.store((read + 1) & kIndexMask, std::memory_order_release);
-  return true;
 }
 
 }  // namespace tarnwick

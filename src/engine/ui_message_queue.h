@@ -27,10 +27,17 @@ class UiMessageQueue {
   // Producer side: waits (yielding) until there is room; for the one message that must
   // never be lost, the end of a run.
   void pushWaiting(const UiMessage& message);
-  // Consumer side. False when empty.
-  bool pop(UiMessage& out);
+  // Consumer side. False when empty; the check is inline for the crawl loop's idle passes.
+  bool pop(UiMessage& out) {
+    const std::uint32_t read = readIndex_.load(std::memory_order_relaxed);
+    if (read == writeIndex_.load(std::memory_order_acquire)) return false;
+    popAt(read, out);
+    return true;
+  }
 
  private:
+  void popAt(std::uint32_t read, UiMessage& out);
+
   // Raw room for every slot; a message is built in its slot when pushed and destroyed when
   // popped, so the room is only touched as it is used.
   std::unique_ptr<RawSlot<UiMessage>[]> slots_;

@@ -39,14 +39,10 @@ bool WorkQueue::post(WorkCode code, std::unique_ptr<WorkPayload> payload) {
   return true;
 }
 
-bool WorkQueue::take(WorkMessage& out) {
-  if (readIndex_ == writeIndex_) {
-    return false;
-  }
+void WorkQueue::takeOldest(WorkMessage& out) {
   out = slots_[readIndex_].take();
   readIndex_ = (readIndex_ + 1) & kIndexMask;
   linkBytes_ -= linkBytesOf(out);
-  return true;
 }
 
 std::uint32_t WorkQueue::size() const { return (writeIndex_ - readIndex_) & kIndexMask; }

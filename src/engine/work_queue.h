@@ -26,11 +26,18 @@ class WorkQueue {
 
   // Takes ownership of `payload`; returns false when the message was discarded.
   bool post(WorkCode code, std::unique_ptr<WorkPayload> payload = nullptr);
-  // Moves the oldest message out; false when empty.
-  bool take(WorkMessage& out);
+  // Moves the oldest message out; false when empty. Inline, as the crawl loop's idle
+  // passes are mostly this check.
+  bool take(WorkMessage& out) {
+    if (readIndex_ == writeIndex_) return false;
+    takeOldest(out);
+    return true;
+  }
   std::uint32_t size() const;
 
  private:
+  void takeOldest(WorkMessage& out);
+
   std::unique_ptr<RawSlot<WorkMessage>[]> slots_;  // built when posted, destroyed when taken
   std::uint32_t readIndex_ = 0;
   std::uint32_t writeIndex_ = 0;
