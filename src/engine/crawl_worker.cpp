@@ -96,16 +96,13 @@ Pass handleWork(Engine& engine, WorkMessage& message) {
 }
 
 // Runs until ControlStop, or until a running crawl has found no work for kIdlePassLimit
-// passes while the fetcher is idle. An empty pass only reads two ring indices, so an idle
-// crawl ends soon after its last work; a fetch that goes on beside the loop is waited for
-// only when there is no work.
+// passes while the fetcher is idle. An empty pass reads two ring indices (inline) and asks
+// whether the fetcher is busy, so an idle crawl ends soon after its last work; a fetch that
+// goes on beside the loop is waited for only when there is no work.
 void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
   std::uint32_t idlePasses = 0;
   std::uint32_t passesWithWork = 0;
   bool running = false;
-  // Only a fetch, started by work, makes the fetcher busy: once it is seen idle, passes
-  // without work need not ask again.
-  bool fetcherMayBeBusy = true;
   WorkMessage work;
   UiMessage control;
   for (;;) {
@@ -121,7 +118,6 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
     const bool tookWork = engine.workQueue.take(work);
     if (tookWork) {
       idlePasses = 0;
-      fetcherMayBeBusy = true;
       const Pass next = handleWork(engine, work);
       work.payload.reset();
       if (next == Pass::Leave) {
@@ -139,9 +135,8 @@ void runCrawlLoop(Engine& engine, UiMessageQueue& controlQueue) {
     }
     if (tookWork && ++passesWithWork % kPassesBetweenAdvances == 0) {
       engine.fetcher->advance(std::chrono::milliseconds(0));
-    } else if (!tookWork && fetcherMayBeBusy) {
-      fetcherMayBeBusy = engine.fetcher->isBusy();
-      if (fetcherMayBeBusy) engine.fetcher->advance(kNetworkWait);
+    } else if (!tookWork && engine.fetcher->isBusy()) {
+      engine.fetcher->advance(kNetworkWait);
     }
   }
 }
