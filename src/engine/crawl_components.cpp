@@ -37,8 +37,7 @@ class LinuxCrawlComponents final : public PlatformCrawlComponents {
         http_(makeCurlHttpClient(options)),
         clock_(makeSystemClock()),
         exit_(exit == nullptr ? makeProcessExit() : nullptr) {
-    services_ = {http_.get(), nullptr, clock_.get(), &messages,
-                 exit == nullptr ? exit_.get() : exit};
+    services_ = {http_.get(), nullptr, clock_.get(), &messages, exit_ ? exit_.get() : exit};
   }
 
   std::unique_ptr<Fetcher> makeFetcher(WorkQueue& workQueue, UiMessageQueue& statusQueue,
